@@ -1,0 +1,18 @@
+# Linux build: the simulated Windows machine, the unit tests and the simulator.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt)
+
+tarvel_library(tarvel_platform_sim platform/sim tarvel_platform PkgConfig::GCRYPT)
+
+enable_testing()
+find_package(GTest REQUIRED)
+file(GLOB_RECURSE unit_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(unit_tests ${unit_srcs})
+target_link_libraries(unit_tests PRIVATE tarvel_service tarvel_platform_sim GTest::gtest
+                                         GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/LinuxPrograms.cmake)
+  include(cmake/LinuxPrograms.cmake)
+endif()

@@ -1,0 +1,43 @@
+// The stateless volume operations and the names every caller uses for a volume.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/Types.h"
+
+namespace guard {
+
+inline constexpr int kDriveCount = 26;
+
+/// "A:" to "Z:": a root name for GetDriveTypeW and the tail of a volume path.
+extern const char16_t* const DriveLetters[kDriveCount];
+
+/// Backslash, backslash, full stop, backslash.
+inline constexpr char16_t VolumePrefix[] = u"\\\\.\\";
+inline constexpr std::size_t kVolumePrefixLength = 4;
+/// Capacity of a volume path buffer, terminator included.
+inline constexpr std::size_t kVolumePathSize = 16;
+
+/// Fills a volume path buffer with the prefix followed by zeros.
+void InitVolumePath(char16_t (&path)[kVolumePathSize]);
+/// Appends DriveLetters[index] to the path with a bounded concatenation.
+void AppendDriveLetter(char16_t (&path)[kVolumePathSize], int index);
+/// Cuts the path back to the bare prefix, ready for the next letter of a pass.
+void CutVolumePath(char16_t (&path)[kVolumePathSize]);
+
+/// Size of the ATA probe's input block (SENDCMDINPARAMS less its one-byte data buffer).
+inline constexpr std::uint32_t kProbeInputSize = 32;
+/// Size of the ATA probe's output block (SENDCMDOUTPARAMS header and one 512-byte sector).
+inline constexpr std::uint32_t kProbeOutputSize = 528;
+inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
+
+/// Opens a volume for reading and writing, shared for both; INVALID_HANDLE_VALUE on failure.
+platform::Handle OpenVolume(const char16_t* path);
+/// True when the disk behind the volume answers ATA IDENTIFY DEVICE (an internal ATA disk).
+platform::Bool ProbeAtaIdentify(platform::Handle volume);
+platform::Bool DismountVolume(platform::Handle volume);
+platform::Bool LockVolume(platform::Handle volume);
+platform::Bool UnlockVolume(platform::Handle volume);
+
+}  // namespace guard

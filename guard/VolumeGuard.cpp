@@ -1,0 +1,230 @@
+// The volume guard: state, sweeps and slot bookkeeping.
+#include "guard/VolumeGuard.h"
+
+#include "platform/Platform.h"
+#include "platform/Text.h"
+#include "platform/Threads.h"
+#include "platform/Volumes.h"
+
+namespace guard {
+
+using platform::Handle;
+using platform::kInvalidHandleValue;
+using platform::kNullHandle;
+
+namespace {
+
+constexpr std::uint32_t kTakePauseMs = 100;
+
+platform::Threads& Threads() { return *platform::Current().threads; }
+
+// Letter selection shared by both passes: RAM disks always take part, removable and fixed
+// drives with 0x01, optical drives with 0x10, everything else never.
+bool Selected(std::uint32_t type, SweepFlags flags) {
+  switch (type) {
+    case platform::kDriveRemovable:
+    case platform::kDriveFixed:
+      return (flags & kSweepRemovable) != 0;
+    case platform::kDriveCdrom:
+      return (flags & kSweepOptical) != 0;
+    case platform::kDriveRamdisk:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+VolumeGuard::VolumeGuard() {
+  RemovableLock = 0;
+  OpticalLock = 0;
+}
+
+VolumeGuard::Kind VolumeGuard::KindOf(HandleKind kind) {
+  if (kind == kOpticalKind) return Kind{opticalCount, opticalHandles, opticalLocked_};
+  return Kind{removableCount, removableHandles, removableLocked_};
+}
+
+bool VolumeGuard::GetRemovableLock() const { return RemovableLock.load() != 0; }
+bool VolumeGuard::GetOpticalLock() const { return OpticalLock.load() != 0; }
+
+// A kind's count can outgrow its 26 slots when passes and arrivals add entries with no toggle
+// or removal in between. Before that happens the kind gives up first the entries that hold no
+// handle (0 or INVALID_HANDLE_VALUE), then those whose handle holds no lock; the entries that
+// hold locks are kept, so a blocked volume never ends unlocked for want of a slot. Only when
+// all 26 hold locks is the new entry refused.
+bool VolumeGuard::MakeRoom(const Kind& k) {
+  if (k.count < kDriveCount) return true;
+  std::int32_t kept = 0;
+  for (std::int32_t i = 0; i < k.count; ++i) {
+    if (k.slots[i] == kNullHandle || k.slots[i] == kInvalidHandleValue) continue;
+    k.slots[kept] = k.slots[i];
+    k.locked[kept] = k.locked[i];
+    ++kept;
+  }
+  if (kept == kDriveCount) {
+    kept = 0;
+    for (std::int32_t i = 0; i < kDriveCount; ++i) {
+      if (!k.locked[i]) {
+        Threads().CloseHandle(k.slots[i]);
+        continue;
+      }
+      k.slots[kept] = k.slots[i];
+      k.locked[kept] = true;
+      ++kept;
+    }
+  }
+  for (std::int32_t i = kept; i < kDriveCount; ++i) {
+    k.slots[i] = kNullHandle;
+    k.locked[i] = false;
+  }
+  k.count = kept;
+  return k.count < kDriveCount;
+}
+
+bool VolumeGuard::RecordEntry(const Kind& k) {
+  if (!MakeRoom(k)) return false;
+  ++k.count;
+  return true;
+}
+
+Handle VolumeGuard::OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter) {
+  AppendDriveLetter(path, letter);
+  Handle h = OpenVolume(path);
+  CutVolumePath(path);
+  k.slots[k.count] = h;
+  k.locked[k.count] = false;
+  return h;
+}
+
+void VolumeGuard::Take(const Kind& k, std::int32_t slot) {
+  Threads().Sleep(kTakePauseMs);
+  DismountVolume(k.slots[slot]);
+  k.locked[slot] = LockVolume(k.slots[slot]) != 0;
+}
+
+void VolumeGuard::GiveBack(const Kind& k, std::int32_t slot) {
+  Threads().Sleep(kTakePauseMs);
+  UnlockVolume(k.slots[slot]);
+  CloseSlot(k, slot);
+}
+
+void VolumeGuard::CloseSlot(const Kind& k, std::int32_t slot) {
+  Threads().CloseHandle(k.slots[slot]);
+  k.slots[slot] = kNullHandle;
+  k.locked[slot] = false;
+}
+
+void VolumeGuard::CloseVolumeHandles(std::uint8_t kind) {
+  std::lock_guard lock(mutex_);
+  const bool removable = kind == kRemovableKind || kind == kBothKinds;
+  const bool optical = kind == kOpticalKind || kind == kBothKinds;
+  for (int i = 0; i < kDriveCount; ++i) {
+    if (removable && removableHandles[i] != kNullHandle) {
+      Threads().CloseHandle(removableHandles[i]);
+      removableHandles[i] = kNullHandle;
+    }
+    if (optical && opticalHandles[i] != kNullHandle) {
+      Threads().CloseHandle(opticalHandles[i]);
+      opticalHandles[i] = kNullHandle;
+    }
+  }
+  if (removable) {
+    removableCount = 0;
+    for (bool& l : removableLocked_) l = false;
+  }
+  if (optical) {
+    opticalCount = 0;
+    for (bool& l : opticalLocked_) l = false;
+  }
+}
+
+std::int32_t VolumeGuard::ClassifyDrive(const char16_t* rootName) {
+  std::lock_guard lock(mutex_);
+  std::uint32_t type = platform::Current().volumes->GetDriveTypeW(rootName);
+  if (type == platform::kDriveCdrom) return kClassOptical;
+  if (type == platform::kDriveRemovable) return kClassRemovable;
+  if (type != platform::kDriveFixed) return kClassNeither;
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  platform::StrCat(path, kVolumePathSize, rootName);
+  Handle h = OpenVolume(path);
+  platform::Bool answered = ProbeAtaIdentify(h);
+  if (h != kInvalidHandleValue) Threads().CloseHandle(h);
+  return answered ? kClassNeither : kClassRemovable;
+}
+
+void VolumeGuard::LockSweep(SweepFlags flags) {
+  std::lock_guard lock(mutex_);
+  const Kind removable = KindOf(kRemovableKind);
+  const Kind optical = KindOf(kOpticalKind);
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  for (int i = 0; i < kDriveCount; ++i) {
+    std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
+    if (!Selected(type, flags)) continue;
+    if (type == platform::kDriveRemovable) {
+      if (!MakeRoom(removable)) continue;
+      if (RemovableLock && OpenInto(removable, path, i) != kInvalidHandleValue) {
+        Take(removable, removableCount);
+      }
+      ++removableCount;
+    } else if (type == platform::kDriveFixed || type == platform::kDriveRamdisk) {
+      if (!MakeRoom(removable)) continue;
+      Handle h = OpenInto(removable, path, i);
+      if (h == kInvalidHandleValue) continue;
+      if (ProbeAtaIdentify(h)) {
+        CloseSlot(removable, removableCount);
+        continue;
+      }
+      // With the flag clear the handle stays held, open but neither dismounted nor locked.
+      if (RemovableLock) Take(removable, removableCount);
+      ++removableCount;
+    } else {  // DRIVE_CDROM
+      if (!MakeRoom(optical)) continue;
+      if (OpticalLock && OpenInto(optical, path, i) != kInvalidHandleValue) {
+        Take(optical, opticalCount);
+      }
+      ++opticalCount;
+    }
+  }
+}
+
+void VolumeGuard::ReleaseSweep(SweepFlags flags) {
+  std::lock_guard lock(mutex_);
+  const Kind removable = KindOf(kRemovableKind);
+  const Kind optical = KindOf(kOpticalKind);
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  // The pass works in each kind's scratch slot (the slot at its count) and changes no count.
+  for (int i = 0; i < kDriveCount; ++i) {
+    std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
+    if (!Selected(type, flags)) continue;
+    if (type == platform::kDriveRemovable) {
+      if (RemovableLock || !MakeRoom(removable)) continue;
+      if (OpenInto(removable, path, i) == kInvalidHandleValue) continue;
+      GiveBack(removable, removableCount);
+    } else if (type == platform::kDriveFixed || type == platform::kDriveRamdisk) {
+      if (!MakeRoom(removable)) continue;
+      Handle h = OpenInto(removable, path, i);
+      if (h == kInvalidHandleValue) continue;
+      if (ProbeAtaIdentify(h) || RemovableLock) {
+        CloseSlot(removable, removableCount);
+        continue;
+      }
+      GiveBack(removable, removableCount);
+    } else {  // DRIVE_CDROM
+      if (OpticalLock || !MakeRoom(optical)) continue;
+      if (OpenInto(optical, path, i) == kInvalidHandleValue) continue;
+      GiveBack(optical, opticalCount);
+    }
+  }
+}
+
+VolumeGuard& TheVolumeGuard() {
+  static VolumeGuard guard;
+  return guard;
+}
+
+}  // namespace guard

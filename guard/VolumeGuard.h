@@ -1,0 +1,105 @@
+// The volume guard: the lock flags, the held volume handles, the sweeps, toggles and events.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "guard/VolumeControl.h"
+#include "platform/Types.h"
+
+namespace guard {
+
+/// Bit set handed to the lock and release passes.
+using SweepFlags = std::uint32_t;
+inline constexpr SweepFlags kSweepRemovable = 0x01;  ///< removable drives and fixed disks
+inline constexpr SweepFlags kSweepOptical = 0x10;    ///< optical drives
+
+/// The byte argument of CloseVolumeHandles; any other value selects nothing.
+enum HandleKind : std::uint8_t { kRemovableKind = 0, kOpticalKind = 1, kBothKinds = 2 };
+
+/// Drive classes returned by ClassifyDrive and ClassifyArrival.
+inline constexpr std::int32_t kClassRemovable = 0;
+inline constexpr std::int32_t kClassOptical = 1;
+inline constexpr std::int32_t kClassNeither = -1;
+
+/// Holds the service's lock state. Every operation is serialised by one recursive guard lock,
+/// so that a control request, a device event, the start-up pass and the poll's pulse never
+/// interleave; a caller that must run several operations as one unit holds Mutex() around them.
+class VolumeGuard {
+ public:
+  /// Everything zero, both flags clear.
+  VolumeGuard();
+  /// Does nothing: held handles end with the process, and that ends their locks.
+  ~VolumeGuard() = default;
+  VolumeGuard(const VolumeGuard&) = delete;
+  VolumeGuard& operator=(const VolumeGuard&) = delete;
+
+  [[nodiscard]] bool GetRemovableLock() const;
+  [[nodiscard]] bool GetOpticalLock() const;
+
+  /// Closes every non-zero slot of the kind (kRemovableKind, kOpticalKind or kBothKinds) and
+  /// resets its count; closing a locking handle ends its lock.
+  void CloseVolumeHandles(std::uint8_t kind);
+  /// 1 optical, 0 removable kind, -1 neither.
+  std::int32_t ClassifyDrive(const char16_t* rootName);
+  /// Opens, dismounts and locks the volumes the flags and the policy select; keeps the handles.
+  void LockSweep(SweepFlags flags);
+  /// Opens the volumes the policy no longer blocks, unlocks them and closes them again.
+  void ReleaseSweep(SweepFlags flags);
+
+  /// Switch a lock policy and bring the volumes into line. Always true.
+  bool SetRemovableLock(bool on);
+  bool SetOpticalLock(bool on);
+  /// Records an entry for the lowest drive letter of the mask; returns its class.
+  std::int32_t ClassifyArrival(std::uint32_t unitMask);
+  /// Handles a WM_DEVICECHANGE; data is the broadcast (read only for an arrival). Returns 1.
+  std::int32_t OnDeviceChange(std::uint32_t event, const void* data);
+
+  /// Start-up: poll timer, policy file, flags and the first lock pass (defined by policy/).
+  void StartGuard();
+  /// Decodes the decrypted State value into the two flags (defined by policy/).
+  SweepFlags ReadLockState();
+
+  /// The guard lock, for callers that must run several operations as one unit.
+  std::recursive_mutex& Mutex() { return mutex_; }
+
+  /// Whether removable-kind volumes are to be held locked. One per process.
+  static inline std::atomic<std::uint8_t> RemovableLock{0};
+  /// Whether optical volumes are to be held locked. One per process.
+  static inline std::atomic<std::uint8_t> OpticalLock{0};
+
+  std::uint32_t arrivalIndex = 0;
+  std::int32_t removableCount = 0;
+  std::int32_t opticalCount = 0;
+  platform::Handle removableHandles[kDriveCount] = {};
+  platform::Handle opticalHandles[kDriveCount] = {};
+
+ private:
+  /// One kind's count, slots and lock bookkeeping.
+  struct Kind {
+    std::int32_t& count;
+    platform::Handle* slots;
+    bool* locked;
+  };
+  Kind KindOf(HandleKind kind);
+  bool MakeRoom(const Kind& k);
+  bool RecordEntry(const Kind& k);
+  platform::Handle OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter);
+  void Take(const Kind& k, std::int32_t slot);
+  void GiveBack(const Kind& k, std::int32_t slot);
+  void CloseSlot(const Kind& k, std::int32_t slot);
+
+  /// Which slots hold a handle whose lock request succeeded. Slots whose handle holds no lock
+  /// are the ones given up first when a kind runs out of slots.
+  bool removableLocked_[kDriveCount] = {};
+  bool opticalLocked_[kDriveCount] = {};
+  /// Whether the latest ClassifyArrival found room for its entry.
+  bool arrivalRecorded_ = false;
+  std::recursive_mutex mutex_;
+};
+
+/// The one guard of the process.
+VolumeGuard& TheVolumeGuard();
+
+}  // namespace guard

@@ -1,0 +1,165 @@
+// The simulated machine's shared core.
+#include "platform/sim/SimCore.h"
+
+#include <cstdio>
+
+#include "platform/Text.h"
+
+namespace platform::sim {
+
+namespace {
+thread_local std::uint32_t lastError = 0;
+}  // namespace
+
+std::string HandleText(Handle h) {
+  if (h == kInvalidHandleValue) return "INVALID_HANDLE_VALUE";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+void SimCore::Record(std::string line) {
+  std::lock_guard lock(mutex_);
+  journal_.push_back(std::move(line));
+}
+
+std::vector<std::string> SimCore::Journal() const {
+  std::lock_guard lock(mutex_);
+  return journal_;
+}
+
+std::vector<std::string> SimCore::JournalOf(const std::string& prefix) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  for (const auto& line : journal_) {
+    if (line.starts_with(prefix)) out.push_back(line);
+  }
+  return out;
+}
+
+void SimCore::ClearJournal() {
+  std::lock_guard lock(mutex_);
+  journal_.clear();
+}
+
+void SimCore::FailCall(const std::string& call, std::uint32_t error, int skip, int count) {
+  std::lock_guard lock(mutex_);
+  faults_[call] = FaultRule{error, skip, count};
+}
+
+void SimCore::ClearFaults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+bool SimCore::TakeFault(const std::string& call, std::uint32_t* error) {
+  std::lock_guard lock(mutex_);
+  auto it = faults_.find(call);
+  if (it == faults_.end()) return false;
+  FaultRule& rule = it->second;
+  if (rule.skip > 0) {
+    --rule.skip;
+    return false;
+  }
+  if (rule.count == 0) return false;
+  if (rule.count > 0) --rule.count;
+  if (error != nullptr) *error = rule.error;
+  return true;
+}
+
+Handle SimCore::OpenHandle(HandleEntry entry, std::function<void(Handle)> onClose) {
+  std::lock_guard lock(mutex_);
+  Handle h = nextHandle_;
+  nextHandle_ += 4;
+  handles_[h] = std::move(entry);
+  if (onClose) closers_[h] = std::move(onClose);
+  return h;
+}
+
+bool SimCore::CloseHandle(Handle h) {
+  std::function<void(Handle)> closer;
+  {
+    std::lock_guard lock(mutex_);
+    if (handles_.erase(h) == 0) {
+      SetLastError(kErrorInvalidHandle);
+      return false;
+    }
+    auto it = closers_.find(h);
+    if (it != closers_.end()) {
+      closer = std::move(it->second);
+      closers_.erase(it);
+    }
+    if (closer) closer(h);
+  }
+  return true;
+}
+
+bool SimCore::IsOpen(Handle h) const {
+  std::lock_guard lock(mutex_);
+  return handles_.contains(h);
+}
+
+const HandleEntry* SimCore::Find(Handle h) const {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(h);
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+std::map<Handle, HandleEntry> SimCore::OpenHandles() const {
+  std::lock_guard lock(mutex_);
+  return handles_;
+}
+
+std::size_t SimCore::OpenHandleCount(const std::string& kind) const {
+  std::lock_guard lock(mutex_);
+  std::size_t n = 0;
+  for (const auto& [h, entry] : handles_) {
+    if (kind.empty() || entry.kind == kind) ++n;
+  }
+  return n;
+}
+
+std::uint64_t SimCore::NowMs() const {
+  std::lock_guard lock(mutex_);
+  return nowMs_;
+}
+
+void SimCore::AdvanceMs(std::uint64_t ms) {
+  std::function<void(std::uint64_t)> listener;
+  std::uint64_t now = 0;
+  {
+    std::lock_guard lock(mutex_);
+    nowMs_ += ms;
+    now = nowMs_;
+    listener = clockListener_;
+  }
+  if (listener) listener(now);
+}
+
+void SimCore::SetClockListener(std::function<void(std::uint64_t)> listener) {
+  std::lock_guard lock(mutex_);
+  clockListener_ = std::move(listener);
+}
+
+void SimCore::AddDebugLine(bool wide, std::u16string text) {
+  std::lock_guard lock(mutex_);
+  debug_.push_back(DebugLine{wide, std::move(text), nowMs_});
+}
+
+std::vector<DebugLine> SimCore::DebugLines() const {
+  std::lock_guard lock(mutex_);
+  return debug_;
+}
+
+std::vector<std::string> SimCore::DebugTexts() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  out.reserve(debug_.size());
+  for (const auto& line : debug_) out.push_back(ToUtf8(line.text));
+  return out;
+}
+
+void SimCore::SetLastError(std::uint32_t error) { lastError = error; }
+std::uint32_t SimCore::GetLastError() { return lastError; }
+
+}  // namespace platform::sim

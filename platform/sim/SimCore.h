@@ -1,0 +1,93 @@
+// The simulated machine's shared core: journal, handle table, virtual clock, faults, last error.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+namespace platform::sim {
+
+/// One debug-output line as the debugger would see it.
+struct DebugLine {
+  bool wide = false;
+  std::u16string text;
+  std::uint64_t timeMs = 0;
+};
+
+/// One open kernel object in the handle table.
+struct HandleEntry {
+  std::string kind;  ///< "volume", "file", "event", "thread", "devinfo", ...
+  std::string name;  ///< what was opened, for journals and leak reports
+};
+
+/// State shared by every simulated area. All members are safe to call from any thread.
+class SimCore {
+ public:
+  /// Appends one line to the journal ("DeviceIoControl E: 0x90018 -> 1").
+  void Record(std::string line);
+  [[nodiscard]] std::vector<std::string> Journal() const;
+  /// The journal lines that start with prefix.
+  [[nodiscard]] std::vector<std::string> JournalOf(const std::string& prefix) const;
+  void ClearJournal();
+
+  /// Makes calls named call fail with error: after skip calls pass, the next count calls fail
+  /// (count < 0: every call from then on).
+  void FailCall(const std::string& call, std::uint32_t error, int skip = 0, int count = -1);
+  void ClearFaults();
+  /// Consumes one call of the named function; true when it is to fail, with *error set.
+  bool TakeFault(const std::string& call, std::uint32_t* error);
+
+  /// Adds an object to the handle table; onClose runs when it is closed.
+  Handle OpenHandle(HandleEntry entry, std::function<void(Handle)> onClose = {});
+  /// Closes a handle of the table; false (and error 6) for anything else.
+  bool CloseHandle(Handle h);
+  [[nodiscard]] bool IsOpen(Handle h) const;
+  [[nodiscard]] const HandleEntry* Find(Handle h) const;
+  [[nodiscard]] std::map<Handle, HandleEntry> OpenHandles() const;
+  [[nodiscard]] std::size_t OpenHandleCount(const std::string& kind = "") const;
+
+  /// The virtual clock, in milliseconds since the machine started.
+  [[nodiscard]] std::uint64_t NowMs() const;
+  void AdvanceMs(std::uint64_t ms);
+  /// Runs after every advance of the clock, outside the core's lock; the simulator uses it to
+  /// fire timers and deliver events at their virtual times.
+  void SetClockListener(std::function<void(std::uint64_t)> listener);
+
+  void AddDebugLine(bool wide, std::u16string text);
+  [[nodiscard]] std::vector<DebugLine> DebugLines() const;
+  /// The debug lines as UTF-8, without their time.
+  [[nodiscard]] std::vector<std::string> DebugTexts() const;
+
+  static void SetLastError(std::uint32_t error);
+  static std::uint32_t GetLastError();
+
+  /// The lock that every simulated area takes around its own state.
+  std::recursive_mutex& Mutex() const { return mutex_; }
+
+ private:
+  struct FaultRule {
+    std::uint32_t error = 0;
+    int skip = 0;
+    int count = -1;
+  };
+
+  mutable std::recursive_mutex mutex_;
+  std::vector<std::string> journal_;
+  std::map<std::string, FaultRule> faults_;
+  std::map<Handle, HandleEntry> handles_;
+  std::map<Handle, std::function<void(Handle)>> closers_;
+  Handle nextHandle_ = 0x100;
+  std::uint64_t nowMs_ = 0;
+  std::function<void(std::uint64_t)> clockListener_;
+  std::vector<DebugLine> debug_;
+};
+
+/// Formats a handle the way journals show it ("0x104").
+std::string HandleText(Handle h);
+
+}  // namespace platform::sim

@@ -1,0 +1,37 @@
+// The simulated machine's debugger.
+#include "platform/sim/SimDebug.h"
+
+#include <string>
+
+#include "platform/Text.h"
+
+namespace platform::sim {
+
+namespace {
+// Journals show the line feed as \n so that one call stays one journal line.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+void SimDebug::OutputDebugStringA(const char* text) {
+  std::string narrow = text == nullptr ? std::string() : std::string(text);
+  core_.AddDebugLine(false, FromUtf8(narrow));
+  core_.Record("OutputDebugStringA \"" + Escaped(narrow) + "\"");
+}
+
+void SimDebug::OutputDebugStringW(const char16_t* text) {
+  std::u16string wide = text == nullptr ? std::u16string() : std::u16string(text);
+  core_.AddDebugLine(true, wide);
+  core_.Record("OutputDebugStringW \"" + Escaped(ToUtf8(wide)) + "\"");
+}
+
+}  // namespace platform::sim

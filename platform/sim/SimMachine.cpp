@@ -1,0 +1,19 @@
+// The simulated Windows machine.
+#include "platform/sim/SimMachine.h"
+
+namespace platform::sim {
+
+SimMachine::SimMachine() {
+  platform_.volumes = &volumes;
+  platform_.threads = &threads;
+  platform_.debug = &debug;
+}
+
+SimMachine::~SimMachine() {
+  threads.JoinThreads();
+  if (platform::Installed() == &platform_) platform::Install(nullptr);
+}
+
+void SimMachine::Install() { platform::Install(&platform_); }
+
+}  // namespace platform::sim

@@ -1,0 +1,33 @@
+// The simulated Windows machine: every platform area over one shared core.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/sim/SimCore.h"
+#include "platform/sim/SimDebug.h"
+#include "platform/sim/SimThreads.h"
+#include "platform/sim/SimVolumes.h"
+
+namespace platform::sim {
+
+/// A whole machine. Construct one per test (or per simulator run) and Install() it.
+class SimMachine {
+ public:
+  SimMachine();
+  ~SimMachine();
+  SimMachine(const SimMachine&) = delete;
+  SimMachine& operator=(const SimMachine&) = delete;
+
+  /// Installs this machine as the process-wide platform; the destructor uninstalls it.
+  void Install();
+  Platform& platform() { return platform_; }
+
+  SimCore core;
+  SimVolumes volumes{core};
+  SimThreads threads{core};
+  SimDebug debug{core};
+
+ private:
+  Platform platform_;
+};
+
+}  // namespace platform::sim

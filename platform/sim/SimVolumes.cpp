@@ -1,0 +1,245 @@
+// The simulated machine's drive letters and volumes.
+#include "platform/sim/SimVolumes.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Text.h"
+
+namespace platform::sim {
+
+namespace {
+
+std::string Hex(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", v);
+  return buf;
+}
+
+bool IsLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
+
+// "X:" for a root name, or '?' when the text is not exactly a letter and a colon.
+char LetterOfRoot(const char16_t* root) {
+  if (root == nullptr || root[0] < u'A' || root[0] > u'Z' || root[1] != u':' || root[2] != 0) {
+    return '?';
+  }
+  return static_cast<char>(root[0]);
+}
+
+// "\\.\X:" for a volume path, or '?'.
+char LetterOfVolumePath(const char16_t* path) {
+  if (path == nullptr) return '?';
+  std::u16string_view p(path);
+  if (p.size() != 6 || p.substr(0, 4) != u"\\\\.\\") return '?';
+  return LetterOfRoot(path + 4);
+}
+
+}  // namespace
+
+void SimVolumes::SetDrive(char letter, SimDrive drive) {
+  std::lock_guard lock(core_.Mutex());
+  if (IsLetter(letter)) drives_[letter - 'A'] = drive;
+}
+
+SimDrive SimVolumes::Drive(char letter) const {
+  std::lock_guard lock(core_.Mutex());
+  return IsLetter(letter) ? drives_[letter - 'A'] : SimDrive{};
+}
+
+void SimVolumes::RemoveDrive(char letter) {
+  std::lock_guard lock(core_.Mutex());
+  if (!IsLetter(letter)) return;
+  SimDrive& d = drives_[letter - 'A'];
+  d.type = kDriveNoRootDir;
+  d.volumePresent = false;
+  d.lockedBy = kNullHandle;
+}
+
+std::vector<IoctlRecord> SimVolumes::Ioctls() const {
+  std::lock_guard lock(core_.Mutex());
+  return ioctls_;
+}
+
+std::vector<Handle> SimVolumes::HandlesOn(char letter) const {
+  std::lock_guard lock(core_.Mutex());
+  std::vector<Handle> out;
+  for (const auto& [h, l] : volumeHandles_) {
+    if (l == letter) out.push_back(h);
+  }
+  return out;
+}
+
+std::size_t SimVolumes::LiveBlocks() const {
+  std::lock_guard lock(core_.Mutex());
+  return blocks_.size();
+}
+
+std::size_t SimVolumes::BlocksAllocated() const {
+  std::lock_guard lock(core_.Mutex());
+  return blocksAllocated_;
+}
+
+SimDrive* SimVolumes::DriveOf(char letter) {
+  return IsLetter(letter) ? &drives_[letter - 'A'] : nullptr;
+}
+
+std::uint32_t SimVolumes::GetDriveTypeW(const char16_t* rootName) {
+  std::lock_guard lock(core_.Mutex());
+  char letter = LetterOfRoot(rootName);
+  SimDrive* d = DriveOf(letter);
+  std::uint32_t type = d == nullptr ? kDriveNoRootDir : d->type;
+  core_.Record("GetDriveTypeW " + std::string(1, letter) + ": -> " + std::to_string(type));
+  return type;
+}
+
+Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                               std::uint32_t disposition, std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  char letter = LetterOfVolumePath(path);
+  std::string what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " +
+                     Hex(access) + " " + std::to_string(share) + " " +
+                     std::to_string(disposition) + " " + std::to_string(flags);
+  auto fail = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    core_.Record(what + " -> INVALID_HANDLE_VALUE");
+    return kInvalidHandleValue;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CreateFileW", &injected)) return fail(injected);
+  SimDrive* d = DriveOf(letter);
+  if (d == nullptr || !d->volumePresent || d->type <= kDriveNoRootDir) {
+    return fail(kErrorFileNotFound);
+  }
+  if (d->openFails) return fail(kErrorAccessDenied);
+  if (d->lockedBy != kNullHandle) return fail(kErrorAccessDenied);
+  if (disposition != kOpenExisting) return fail(kErrorInvalidParameter);
+  d->mounted = true;
+  Handle h = core_.OpenHandle(HandleEntry{"volume", std::string(1, letter) + ":"},
+                              [this](Handle closed) { OnClose(closed); });
+  volumeHandles_[h] = letter;
+  core_.Record(what + " -> " + HandleText(h));
+  return h;
+}
+
+void SimVolumes::OnClose(Handle h) {
+  auto it = volumeHandles_.find(h);
+  if (it == volumeHandles_.end()) return;
+  SimDrive* d = DriveOf(it->second);
+  // Closing the locking handle is what ends the lock.
+  if (d != nullptr && d->lockedBy == h) d->lockedBy = kNullHandle;
+  volumeHandles_.erase(it);
+}
+
+Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in,
+                                 std::uint32_t inSize, void* out, std::uint32_t outSize,
+                                 std::uint32_t* bytesReturned) {
+  std::lock_guard lock(core_.Mutex());
+  IoctlRecord rec;
+  rec.device = device;
+  rec.code = code;
+  rec.outputSize = outSize;
+  if (in != nullptr) {
+    auto* p = static_cast<const std::uint8_t*>(in);
+    rec.input.assign(p, p + inSize);
+  }
+  if (out != nullptr) {
+    auto* p = static_cast<const std::uint8_t*>(out);
+    rec.outputOnCall.assign(p, p + outSize);
+  }
+  auto it = volumeHandles_.find(device);
+  SimDrive* d = nullptr;
+  if (it != volumeHandles_.end()) {
+    rec.letter = it->second;
+    d = DriveOf(it->second);
+  }
+  Bool result = 0;
+  std::uint32_t error = kErrorInvalidHandle;
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("DeviceIoControl", &injected)) {
+    error = injected;
+  } else if (d != nullptr && !d->volumePresent) {
+    error = kErrorFileNotFound;  // the device went away under a held handle
+  } else if (d != nullptr) {
+    switch (code) {
+      case kSmartRcvDriveData:
+        if (!d->answersAtaIdentify) {
+          error = kErrorInvalidParameter;
+        } else if (in == nullptr || inSize < 32 || out == nullptr || outSize < 528) {
+          error = 24;  // ERROR_BAD_LENGTH
+        } else {
+          std::memset(static_cast<std::uint8_t*>(out) + 16, 0xA5, 512);
+          if (bytesReturned != nullptr) *bytesReturned = 528;
+          result = 1;
+        }
+        break;
+      case kFsctlDismountVolume:
+        if (d->lockedBy == kNullHandle || d->lockedBy == device) {
+          d->mounted = false;
+          result = 1;
+        } else {
+          error = kErrorAccessDenied;
+        }
+        break;
+      case kFsctlLockVolume: {
+        bool othersOpen = false;
+        for (const auto& [h, l] : volumeHandles_) {
+          if (l == it->second && h != device) othersOpen = true;
+        }
+        if (d->lockedBy == kNullHandle && (!othersOpen || !d->mounted)) {
+          d->lockedBy = device;
+          result = 1;
+        } else {
+          error = kErrorAccessDenied;
+        }
+        break;
+      }
+      case kFsctlUnlockVolume:
+        if (d->lockedBy == device) {
+          d->lockedBy = kNullHandle;
+          result = 1;
+        } else {
+          error = 158;  // ERROR_NOT_LOCKED
+        }
+        break;
+      default:
+        error = 1;  // ERROR_INVALID_FUNCTION
+        break;
+    }
+  }
+  if (!result) SimCore::SetLastError(error);
+  rec.result = result;
+  ioctls_.push_back(rec);
+  core_.Record("DeviceIoControl " + std::string(1, rec.letter) + ": " + Hex(code) + " -> " +
+               std::to_string(result));
+  return result;
+}
+
+void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
+  std::lock_guard lock(core_.Mutex());
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("GlobalAlloc", &injected)) {
+    SimCore::SetLastError(kErrorNotEnoughMemory);
+    core_.Record("GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> null");
+    return nullptr;
+  }
+  // Fixed memory; the simulated machine always zero-fills, as GMEM_ZEROINIT asks.
+  auto block = std::make_unique<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
+  void* p = block.get();
+  blocks_[p] = std::move(block);
+  ++blocksAllocated_;
+  core_.Record("GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> block");
+  return p;
+}
+
+void* SimVolumes::GlobalFree(void* block) {
+  std::lock_guard lock(core_.Mutex());
+  if (blocks_.erase(block) == 0) {
+    SimCore::SetLastError(kErrorInvalidHandle);
+    core_.Record("GlobalFree -> failed");
+    return block;
+  }
+  core_.Record("GlobalFree -> null");
+  return nullptr;
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,77 @@
+// The simulated machine's drive letters and volumes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/Volumes.h"
+#include "platform/sim/SimCore.h"
+
+namespace platform::sim {
+
+/// One drive letter of the simulated machine.
+struct SimDrive {
+  std::uint32_t type = kDriveNoRootDir;  ///< what GetDriveTypeW reports (0 to 6, or more)
+  bool volumePresent = false;            ///< a volume answers "\\.\X:" opens
+  bool answersAtaIdentify = false;       ///< SMART_RCV_DRIVE_DATA succeeds (internal ATA disk)
+  bool openFails = false;                ///< every open fails with access denied
+  bool mounted = true;                   ///< false after FSCTL_DISMOUNT_VOLUME until next use
+  Handle lockedBy = kNullHandle;         ///< the handle holding FSCTL_LOCK_VOLUME, if any
+};
+
+/// One DeviceIoControl call as the driver saw it.
+struct IoctlRecord {
+  Handle device = kNullHandle;
+  char letter = '?';  ///< the volume's letter, '?' for a handle that is not a volume
+  std::uint32_t code = 0;
+  std::vector<std::uint8_t> input;         ///< the input bytes offered
+  std::uint32_t outputSize = 0;            ///< the output size offered
+  std::vector<std::uint8_t> outputOnCall;  ///< the output block's bytes when the call was made
+  Bool result = 0;
+};
+
+/// 26 drive letters with their volumes. Windows' rules that the guard depends on:
+/// a locked volume refuses every further open until the locking handle unlocks it or is
+/// closed; a lock is refused while another handle is open on a mounted volume, and a dismount
+/// lifts that (the other handles become stale); closing the locking handle ends the lock, and a
+/// dismounted volume mounts again at its next open.
+class SimVolumes final : public Volumes {
+ public:
+  explicit SimVolumes(SimCore& core) : core_(core) {}
+
+  /// Test set-up: letter 'A' to 'Z'.
+  void SetDrive(char letter, SimDrive drive);
+  [[nodiscard]] SimDrive Drive(char letter) const;
+  /// Removes the letter (type 1, no volume), as when a stick is pulled.
+  void RemoveDrive(char letter);
+  [[nodiscard]] std::vector<IoctlRecord> Ioctls() const;
+  /// Open handles on the letter's volume.
+  [[nodiscard]] std::vector<Handle> HandlesOn(char letter) const;
+  /// GlobalAlloc blocks not yet freed.
+  [[nodiscard]] std::size_t LiveBlocks() const;
+  [[nodiscard]] std::size_t BlocksAllocated() const;
+
+  std::uint32_t GetDriveTypeW(const char16_t* rootName) override;
+  Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                     std::uint32_t disposition, std::uint32_t flags) override;
+  Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
+                       void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+  void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override;
+  void* GlobalFree(void* block) override;
+
+ private:
+  SimDrive* DriveOf(char letter);
+  void OnClose(Handle h);
+
+  SimCore& core_;
+  std::array<SimDrive, 26> drives_{};
+  std::map<Handle, char> volumeHandles_;
+  std::vector<IoctlRecord> ioctls_;
+  std::map<void*, std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::size_t blocksAllocated_ = 0;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,12 @@
+// The real Windows platform.
+#include "platform/win32/Win32Platform.h"
+
+namespace platform::win32 {
+
+Win32Platform::Win32Platform() {
+  platform_.volumes = &volumes;
+  platform_.threads = &threads;
+  platform_.debug = &debug;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,26 @@
+// The real Windows platform: one object per area.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/win32/Win32Debug.h"
+#include "platform/win32/Win32Threads.h"
+#include "platform/win32/Win32Volumes.h"
+
+namespace platform::win32 {
+
+/// The whole real platform. A program's main creates one and installs it.
+class Win32Platform {
+ public:
+  Win32Platform();
+  void Install() { platform::Install(&platform_); }
+  Platform& platform() { return platform_; }
+
+  Win32Volumes volumes;
+  Win32Threads threads;
+  Win32Debug debug;
+
+ private:
+  Platform platform_;
+};
+
+}  // namespace platform::win32

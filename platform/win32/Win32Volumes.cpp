@@ -1,0 +1,35 @@
+// Volumes on real Windows: thin calls of kernel32.
+#include "platform/win32/Win32Volumes.h"
+
+#include "platform/win32/WindowsSupport.h"
+
+namespace platform::win32 {
+
+std::uint32_t Win32Volumes::GetDriveTypeW(const char16_t* rootName) {
+  return ::GetDriveTypeW(W(rootName));
+}
+
+Handle Win32Volumes::CreateFileW(const char16_t* path, std::uint32_t access,
+                                 std::uint32_t share, std::uint32_t disposition,
+                                 std::uint32_t flags) {
+  return FromH(::CreateFileW(W(path), access, share, nullptr, disposition, flags, nullptr));
+}
+
+Bool Win32Volumes::DeviceIoControl(Handle device, std::uint32_t code, void* in,
+                                   std::uint32_t inSize, void* out, std::uint32_t outSize,
+                                   std::uint32_t* bytesReturned) {
+  DWORD returned = bytesReturned != nullptr ? *bytesReturned : 0;
+  BOOL ok = ::DeviceIoControl(H(device), code, in, inSize, out, outSize, &returned, nullptr);
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  return ok;
+}
+
+void* Win32Volumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
+  return reinterpret_cast<void*>(::GlobalAlloc(flags, bytes));
+}
+
+void* Win32Volumes::GlobalFree(void* block) {
+  return reinterpret_cast<void*>(::GlobalFree(reinterpret_cast<HGLOBAL>(block)));
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The whole test run: installs missing Debian packages, builds every preset, runs every suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+          libgcrypt20-dev libcli11-dev clang libclang-rt-14-dev
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+          binutils-mingw-w64-x86-64 wine64)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "== installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+presets=(linux asan tsan windows-x86 windows-x64)
+for preset in "${presets[@]}"; do
+  echo "== build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+status=0
+for preset in linux asan tsan windows-x64; do
+  echo "== test $preset"
+  ctest --preset "$preset" || status=1
+done
+exit $status

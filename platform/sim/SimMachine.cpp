@@ -14,6 +14,8 @@ SimMachine::~SimMachine() {
   if (platform::Installed() == &platform_) platform::Install(nullptr);
 }
 
-void SimMachine::Install() { platform::Install(&platform_); }
+void SimMachine::Install() {
+  platform::Install(&platform_);
+}
 
 }  // namespace platform::sim

@@ -16,7 +16,9 @@ std::string Hex(std::uint32_t v) {
   return buf;
 }
 
-bool IsLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
+bool IsLetter(char letter) {
+  return letter >= 'A' && letter <= 'Z';
+}
 
 // "X:" for a root name, or '?' when the text is not exactly a letter and a colon.
 char LetterOfRoot(const char16_t* root) {
@@ -97,8 +99,8 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   std::lock_guard lock(core_.Mutex());
   char letter = LetterOfVolumePath(path);
   std::string what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " +
-                     Hex(access) + " " + std::to_string(share) + " " +
-                     std::to_string(disposition) + " " + std::to_string(flags);
+                     Hex(access) + " " + std::to_string(share) + " " + std::to_string(disposition) +
+                     " " + std::to_string(flags);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
     core_.Record(what + " -> INVALID_HANDLE_VALUE");
@@ -130,9 +132,8 @@ void SimVolumes::OnClose(Handle h) {
   volumeHandles_.erase(it);
 }
 
-Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in,
-                                 std::uint32_t inSize, void* out, std::uint32_t outSize,
-                                 std::uint32_t* bytesReturned) {
+Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
+                                 void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) {
   std::lock_guard lock(core_.Mutex());
   IoctlRecord rec;
   rec.device = device;

@@ -226,7 +226,7 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   // Fixed memory; the simulated machine always zero-fills, as GMEM_ZEROINIT asks.
   auto block = std::make_unique<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
   void* p = block.get();
-  blocks_[p] = std::move(block);
+  blocks_[p] = Block{std::move(block), bytes};
   ++blocksAllocated_;
   core_.Record("GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> block");
   return p;
@@ -234,12 +234,14 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
 
 void* SimVolumes::GlobalFree(void* block) {
   std::lock_guard lock(core_.Mutex());
-  if (blocks_.erase(block) == 0) {
+  auto it = blocks_.find(block);
+  if (it == blocks_.end()) {
     SimCore::SetLastError(kErrorInvalidHandle);
     core_.Record("GlobalFree -> failed");
     return block;
   }
-  core_.Record("GlobalFree -> null");
+  core_.Record("GlobalFree " + std::to_string(it->second.size) + " -> null");
+  blocks_.erase(it);
   return nullptr;
 }
 

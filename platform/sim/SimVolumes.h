@@ -70,7 +70,11 @@ class SimVolumes final : public Volumes {
   std::array<SimDrive, 26> drives_{};
   std::map<Handle, char> volumeHandles_;
   std::vector<IoctlRecord> ioctls_;
-  std::map<void*, std::unique_ptr<std::uint8_t[]>> blocks_;
+  struct Block {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+  };
+  std::map<void*, Block> blocks_;
   std::size_t blocksAllocated_ = 0;
 };
 

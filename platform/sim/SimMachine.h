@@ -4,6 +4,8 @@
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimDebug.h"
+#include "platform/sim/SimProcess.h"
+#include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimThreads.h"
 #include "platform/sim/SimVolumes.h"
 
@@ -25,6 +27,8 @@ class SimMachine {
   SimVolumes volumes{core};
   SimThreads threads{core};
   SimDebug debug{core};
+  SimRegistry registry{core};
+  SimProcess process{core};
 
  private:
   Platform platform_;

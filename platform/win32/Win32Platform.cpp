@@ -7,6 +7,8 @@ Win32Platform::Win32Platform() {
   platform_.volumes = &volumes;
   platform_.threads = &threads;
   platform_.debug = &debug;
+  platform_.registry = &registry;
+  platform_.process = &process;
 }
 
 }  // namespace platform::win32

@@ -3,6 +3,8 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Debug.h"
+#include "platform/win32/Win32Process.h"
+#include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Threads.h"
 #include "platform/win32/Win32Volumes.h"
 
@@ -18,6 +20,8 @@ class Win32Platform {
   Win32Volumes volumes;
   Win32Threads threads;
   Win32Debug debug;
+  Win32Registry registry;
+  Win32Process process;
 
  private:
   Platform platform_;

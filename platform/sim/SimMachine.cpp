@@ -9,6 +9,7 @@ SimMachine::SimMachine() {
   platform_.debug = &debug;
   platform_.registry = &registry;
   platform_.process = &process;
+  platform_.files = &files;
 }
 
 SimMachine::~SimMachine() {

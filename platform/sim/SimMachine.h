@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimDebug.h"
+#include "platform/sim/SimFiles.h"
 #include "platform/sim/SimProcess.h"
 #include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimThreads.h"
@@ -29,6 +30,7 @@ class SimMachine {
   SimDebug debug{core};
   SimRegistry registry{core};
   SimProcess process{core};
+  SimFiles files{core};
 
  private:
   Platform platform_;

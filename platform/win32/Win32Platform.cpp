@@ -9,6 +9,7 @@ Win32Platform::Win32Platform() {
   platform_.debug = &debug;
   platform_.registry = &registry;
   platform_.process = &process;
+  platform_.files = &files;
 }
 
 }  // namespace platform::win32

@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Debug.h"
+#include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Process.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Threads.h"
@@ -22,6 +23,7 @@ class Win32Platform {
   Win32Debug debug;
   Win32Registry registry;
   Win32Process process;
+  Win32Files files;
 
  private:
   Platform platform_;

@@ -7,6 +7,7 @@ SimMachine::SimMachine() {
   platform_.volumes = &volumes;
   platform_.threads = &threads;
   platform_.debug = &debug;
+  platform_.devices = &devices;
 }
 
 SimMachine::~SimMachine() {
@@ -14,6 +15,8 @@ SimMachine::~SimMachine() {
   if (platform::Installed() == &platform_) platform::Install(nullptr);
 }
 
-void SimMachine::Install() { platform::Install(&platform_); }
+void SimMachine::Install() {
+  platform::Install(&platform_);
+}
 
 }  // namespace platform::sim

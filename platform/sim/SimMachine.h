@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimDebug.h"
+#include "platform/sim/SimDevices.h"
 #include "platform/sim/SimThreads.h"
 #include "platform/sim/SimVolumes.h"
 
@@ -25,6 +26,7 @@ class SimMachine {
   SimVolumes volumes{core};
   SimThreads threads{core};
   SimDebug debug{core};
+  SimDevices devices{core};
 
  private:
   Platform platform_;

@@ -7,6 +7,7 @@ Win32Platform::Win32Platform() {
   platform_.volumes = &volumes;
   platform_.threads = &threads;
   platform_.debug = &debug;
+  platform_.devices = &devices;
 }
 
 }  // namespace platform::win32

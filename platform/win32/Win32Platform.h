@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Debug.h"
+#include "platform/win32/Win32Devices.h"
 #include "platform/win32/Win32Threads.h"
 #include "platform/win32/Win32Volumes.h"
 
@@ -18,6 +19,7 @@ class Win32Platform {
   Win32Volumes volumes;
   Win32Threads threads;
   Win32Debug debug;
+  Win32Devices devices;
 
  private:
   Platform platform_;

@@ -218,6 +218,10 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
     core_.Record(what + Hex(result));
     return result;
   }
+  if (d->statusSilent) {
+    core_.Record(what + Hex(result) + " (nothing written)");
+    return result;
+  }
   *status = kDnDriverLoaded | (d->problem == 0 ? kDnStarted : kDnHasProblem);
   *problem = d->problem;
   core_.Record(what + Hex(result) + " status=" + Hex(*status) +

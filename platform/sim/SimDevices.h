@@ -38,6 +38,7 @@ struct SimDevice {
   bool present = true;        ///< false: installed but not connected (not DIGCF_PRESENT)
   std::uint32_t problem = 0;  ///< 0 working, 22 (CM_PROB_DISABLED) disabled, or any other
   bool statusFails = false;   ///< CM_Get_DevNode_Status fails with CR_FAILURE, writes nothing
+  bool statusSilent = false;  ///< CM_Get_DevNode_Status succeeds, writes nothing (Wine's stub)
   bool enableFails = false;   ///< CM_Enable_DevNode fails with CR_FAILURE, changes nothing
   bool disableFails = false;  ///< CM_Disable_DevNode fails with CR_FAILURE, changes nothing
   std::uint32_t enableCalls = 0;

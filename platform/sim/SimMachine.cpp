@@ -10,6 +10,7 @@ SimMachine::SimMachine() {
   platform_.registry = &registry;
   platform_.process = &process;
   platform_.files = &files;
+  platform_.devices = &devices;
 }
 
 SimMachine::~SimMachine() {

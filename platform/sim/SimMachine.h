@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimDebug.h"
+#include "platform/sim/SimDevices.h"
 #include "platform/sim/SimFiles.h"
 #include "platform/sim/SimProcess.h"
 #include "platform/sim/SimRegistry.h"
@@ -31,6 +32,7 @@ class SimMachine {
   SimRegistry registry{core};
   SimProcess process{core};
   SimFiles files{core};
+  SimDevices devices{core};
 
  private:
   Platform platform_;

@@ -10,6 +10,7 @@ Win32Platform::Win32Platform() {
   platform_.registry = &registry;
   platform_.process = &process;
   platform_.files = &files;
+  platform_.devices = &devices;
 }
 
 }  // namespace platform::win32

@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Debug.h"
+#include "platform/win32/Win32Devices.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Process.h"
 #include "platform/win32/Win32Registry.h"
@@ -24,6 +25,7 @@ class Win32Platform {
   Win32Registry registry;
   Win32Process process;
   Win32Files files;
+  Win32Devices devices;
 
  private:
   Platform platform_;

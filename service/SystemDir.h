@@ -24,8 +24,8 @@ void DetectWow64();
 
 /// Fills path with the system directory and one trailing backslash: the folder the shell
 /// reports as CSIDL_SYSTEM, or its sibling SysWOW64 when IsWow64 is set. A shell failure is not
-/// detected and leaves only the backslash. Uses nothing but path and IsWow64, so any thread may
-/// call it.
+/// detected; the path then names no folder. Uses nothing but path and IsWow64, so any thread
+/// may call it.
 void SystemDirPath(char16_t (&path)[platform::kMaxPath]);
 
 }  // namespace service

@@ -4,6 +4,10 @@
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimDebug.h"
+#include "platform/sim/SimDevices.h"
+#include "platform/sim/SimFiles.h"
+#include "platform/sim/SimProcess.h"
+#include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimThreads.h"
 #include "platform/sim/SimVolumes.h"
 
@@ -25,6 +29,10 @@ class SimMachine {
   SimVolumes volumes{core};
   SimThreads threads{core};
   SimDebug debug{core};
+  SimRegistry registry{core};
+  SimProcess process{core};
+  SimFiles files{core};
+  SimDevices devices{core};
 
  private:
   Platform platform_;

@@ -1,0 +1,368 @@
+// The simulated machine's file store.
+#include "platform/sim/SimFiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Text.h"
+#include "platform/Volumes.h"
+#include "platform/sim/ProfileText.h"
+#include "platform/sim/ShellPaths.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr std::uint32_t kGenericAll = 0x10000000u;
+constexpr std::uint32_t kFileReadData = 0x1;
+constexpr std::uint32_t kFileWriteData = 0x2;
+constexpr std::uint32_t kFileAppendData = 0x4;
+
+bool Reads(std::uint32_t access) {
+  return (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
+}
+bool Writes(std::uint32_t access) {
+  return (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
+}
+
+// The store's key for a path: separators unified, "." and ".." resolved, A to Z folded.
+std::u16string KeyOf(std::u16string_view path) {
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  auto flush = [&] {
+    if (part == u"..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (char16_t c : path) {
+    if (c == u'\\' || c == u'/') {
+      flush();
+    } else {
+      part += (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+    }
+  }
+  flush();
+  std::u16string key;
+  for (const auto& p : parts) {
+    if (!key.empty()) key += u'\\';
+    key += p;
+  }
+  return key;
+}
+
+std::u16string ParentOf(const std::u16string& key) {
+  std::size_t cut = key.rfind(u'\\');
+  return cut == std::u16string::npos ? std::u16string() : key.substr(0, cut);
+}
+
+std::string Show(const char16_t* text) {
+  return text == nullptr ? "(null)" : ToUtf8(text);
+}
+
+std::string Hex(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", v);
+  return buf;
+}
+
+}  // namespace
+
+SimFiles::SimFiles(SimCore& core) : core_(core) {
+  SetSystemFolder(u"C:\\Windows\\system32");
+}
+
+void SimFiles::MakeParents(const std::u16string& key) {
+  for (std::u16string dir = ParentOf(key); !dir.empty(); dir = ParentOf(dir)) {
+    Node& node = nodes_[dir];
+    node.directory = true;
+    node.bytes.reset();
+  }
+}
+
+const SimFiles::Node* SimFiles::NodeOf(const std::u16string& key) const {
+  auto it = nodes_.find(key);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+void SimFiles::SetFile(std::u16string_view path, std::vector<std::uint8_t> bytes) {
+  std::lock_guard lock(core_.Mutex());
+  std::u16string key = KeyOf(path);
+  if (key.empty()) return;
+  MakeParents(key);
+  Node& node = nodes_[key];
+  node.directory = false;
+  if (node.bytes) {
+    *node.bytes = std::move(bytes);  // handles already open read the new content
+  } else {
+    node.bytes = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
+  }
+}
+
+void SimFiles::SetTextFileUtf16(std::u16string_view path, std::u16string_view text, bool bom) {
+  std::vector<std::uint8_t> bytes;
+  if (bom) bytes = {0xFF, 0xFE};
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  SetFile(path, std::move(bytes));
+}
+
+void SimFiles::SetTextFileUtf8(std::u16string_view path, std::string_view text, bool bom) {
+  std::vector<std::uint8_t> bytes;
+  if (bom) bytes = {0xEF, 0xBB, 0xBF};
+  bytes.insert(bytes.end(), text.begin(), text.end());
+  SetFile(path, std::move(bytes));
+}
+
+void SimFiles::RemoveFile(std::u16string_view path) {
+  std::lock_guard lock(core_.Mutex());
+  nodes_.erase(KeyOf(path));
+}
+
+void SimFiles::MakeDirectory(std::u16string_view path) {
+  std::lock_guard lock(core_.Mutex());
+  std::u16string key = KeyOf(path);
+  if (key.empty()) return;
+  MakeParents(key);
+  Node& node = nodes_[key];
+  node.directory = true;
+  node.bytes.reset();
+}
+
+void SimFiles::SetSystemFolder(std::u16string_view path) {
+  std::lock_guard lock(core_.Mutex());
+  systemFolder_ = std::u16string(path);
+  MakeDirectory(path);
+}
+
+void SimFiles::FailReadsAt(std::u16string_view path, std::uint64_t offset, std::uint32_t error) {
+  std::lock_guard lock(core_.Mutex());
+  auto it = nodes_.find(KeyOf(path));
+  if (it == nodes_.end()) return;
+  it->second.failAt = offset;
+  it->second.failError = error;
+}
+
+bool SimFiles::FileExists(std::u16string_view path) const {
+  std::lock_guard lock(core_.Mutex());
+  const Node* node = NodeOf(KeyOf(path));
+  return node != nullptr && !node->directory;
+}
+
+std::vector<Handle> SimFiles::HandlesOn(std::u16string_view path) const {
+  std::lock_guard lock(core_.Mutex());
+  std::u16string key = KeyOf(path);
+  std::vector<Handle> out;
+  for (const auto& [h, open] : opens_) {
+    if (open.key == key) out.push_back(h);
+  }
+  return out;
+}
+
+Bool SimFiles::SHGetSpecialFolderPathW(Handle /*owner*/, char16_t* path, std::int32_t csidl,
+                                       Bool /*create*/) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "SHGetSpecialFolderPathW " + std::to_string(csidl);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("SHGetSpecialFolderPathW", &injected) || path == nullptr ||
+      csidl != kCsidlSystem) {
+    SimCore::SetLastError(injected != 0 ? injected : kErrorFileNotFound);
+    core_.Record(what + " -> 0");
+    return 0;
+  }
+  StrCopy(path, kMaxPath, systemFolder_.c_str());
+  core_.Record(what + " -> 1 " + ToUtf8(path));
+  return 1;
+}
+
+Bool SimFiles::PathRemoveFileSpecW(char16_t* path) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "PathRemoveFileSpecW " + Show(path);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("PathRemoveFileSpecW", &injected)) {
+    core_.Record(what + " -> 0");
+    return 0;
+  }
+  bool ok = RemoveFileSpec(path);
+  core_.Record(what + " -> " + (ok ? "1 " : "0 ") + Show(path));
+  return ok ? 1 : 0;
+}
+
+char16_t* SimFiles::PathAddBackslashW(char16_t* path) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "PathAddBackslashW " + Show(path);
+  std::uint32_t injected = 0;
+  char16_t* end = core_.TakeFault("PathAddBackslashW", &injected) ? nullptr : AddBackslash(path);
+  core_.Record(what + " -> " + (end == nullptr ? "null" : Show(path)));
+  return end;
+}
+
+Bool SimFiles::PathAppendW(char16_t* path, const char16_t* more) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "PathAppendW " + Show(path) + " " + Show(more);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("PathAppendW", &injected)) {
+    core_.Record(what + " -> 0");
+    return 0;
+  }
+  bool ok = Append(path, more);
+  core_.Record(what + " -> " + (ok ? "1 " : "0 ") + Show(path));
+  return ok ? 1 : 0;
+}
+
+Bool SimFiles::PathFileExistsW(const char16_t* path) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "PathFileExistsW " + Show(path);
+  std::uint32_t injected = 0;
+  bool exists = false;
+  if (core_.TakeFault("PathFileExistsW", &injected)) {
+    SimCore::SetLastError(injected);
+  } else if (path != nullptr) {
+    std::u16string key = KeyOf(path);
+    exists = !key.empty() && NodeOf(key) != nullptr;
+    if (!exists) SimCore::SetLastError(kErrorFileNotFound);
+  }
+  core_.Record(what + " -> " + (exists ? "1" : "0"));
+  return exists ? 1 : 0;
+}
+
+bool SimFiles::SharingAllows(const std::u16string& key, std::uint32_t access,
+                             std::uint32_t share) const {
+  for (const auto& [h, open] : opens_) {
+    if (open.key != key) continue;
+    // Each side's access must be allowed by the other side's share mode.
+    if (Reads(access) && (open.share & kFileShareRead) == 0) return false;
+    if (Writes(access) && (open.share & kFileShareWrite) == 0) return false;
+    if (Reads(open.access) && (share & kFileShareRead) == 0) return false;
+    if (Writes(open.access) && (share & kFileShareWrite) == 0) return false;
+  }
+  return true;
+}
+
+Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                             std::uint32_t disposition, std::uint32_t flagsAndAttributes) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CreateFileW " + Show(path) + " " + Hex(access) + " " + std::to_string(share) +
+                     " " + std::to_string(disposition) + " " + std::to_string(flagsAndAttributes);
+  auto fail = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    core_.Record(what + " -> INVALID_HANDLE_VALUE " + std::to_string(error));
+    return kInvalidHandleValue;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CreateFileW", &injected)) return fail(injected);
+  std::u16string key = path == nullptr ? std::u16string() : KeyOf(path);
+  const Node* node = key.empty() ? nullptr : NodeOf(key);
+  if (node == nullptr) {
+    const Node* parent = NodeOf(ParentOf(key));
+    bool parentIsDir = parent != nullptr && parent->directory;
+    // Only existing files are opened: the simulated disk does not model writing.
+    if (disposition != kOpenExisting) return fail(kErrorAccessDenied);
+    return fail(parentIsDir ? kErrorFileNotFound : kErrorPathNotFound);
+  }
+  if (node->directory) return fail(kErrorAccessDenied);
+  if (disposition != kOpenExisting || Writes(access)) return fail(kErrorAccessDenied);
+  if (!SharingAllows(key, access, share)) return fail(kErrorSharingViolation);
+  Handle h = core_.OpenHandle(HandleEntry{"file", ToUtf8(path)},
+                              [this](Handle closed) { opens_.erase(closed); });
+  opens_[h] = OpenFile{key, access, share, 0, node->bytes};
+  core_.Record(what + " -> " + HandleText(h));
+  return h;
+}
+
+Bool SimFiles::ReadFile(Handle file, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "ReadFile " + HandleText(file) + " " + std::to_string(toRead);
+  if (bytesRead != nullptr) *bytesRead = 0;
+  auto fail = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    core_.Record(what + " -> 0 " + std::to_string(error));
+    return 0;
+  };
+  auto it = opens_.find(file);
+  if (it == opens_.end()) return fail(kErrorInvalidHandle);
+  OpenFile& open = it->second;
+  if (!Reads(open.access)) return fail(kErrorAccessDenied);
+  if (buffer == nullptr && toRead > 0) return fail(kErrorInvalidParameter);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("ReadFile", &injected)) return fail(injected);
+  const std::vector<std::uint8_t>& bytes = *open.bytes;
+  std::uint64_t size = bytes.size();
+  std::uint64_t n =
+      open.position < size ? std::min<std::uint64_t>(toRead, size - open.position) : 0;
+  const Node* node = NodeOf(open.key);
+  if (node != nullptr && node->bytes == open.bytes && n > 0) {
+    if (open.position >= node->failAt) return fail(node->failError);
+    n = std::min<std::uint64_t>(n, node->failAt - open.position);
+  }
+  if (n > 0) std::memcpy(buffer, bytes.data() + open.position, n);
+  open.position += n;
+  if (bytesRead != nullptr) *bytesRead = static_cast<std::uint32_t>(n);
+  core_.Record(what + " -> 1 " + std::to_string(n));
+  return 1;
+}
+
+std::u16string SimFiles::ProfileKey(const char16_t* fileName) const {
+  std::u16string_view name(fileName);
+  // A bare file name is looked for in the Windows directory, as the profile reader does.
+  if (name.find_first_of(u"\\/:") == std::u16string_view::npos) {
+    return KeyOf(ParentOf(KeyOf(systemFolder_)) + u"\\" + std::u16string(name));
+  }
+  return KeyOf(name);
+}
+
+std::uint32_t SimFiles::GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
+                                                 const char16_t* defaultText, char16_t* out,
+                                                 std::uint32_t size, const char16_t* fileName) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "GetPrivateProfileStringW " + Show(section) + " " + Show(key) + " " +
+                     Show(defaultText) + " " + std::to_string(size) + " " + Show(fileName);
+  // The default loses its trailing blanks.
+  std::u16string_view fallback = defaultText == nullptr ? u"" : defaultText;
+  while (!fallback.empty() && fallback.back() == u' ') fallback.remove_suffix(1);
+  auto finish = [&](std::uint32_t n) {
+    std::u16string shown = out != nullptr && size > 0 ? std::u16string(out, n) : u"";
+    std::replace(shown.begin(), shown.end(), u'\0', u'|');  // the NULs between listed names
+    core_.Record(what + " -> " + std::to_string(n) + " \"" + ToUtf8(shown) + "\"");
+    return n;
+  };
+  auto useDefault = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    return finish(CopyProfileText(fallback, out, size));
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("GetPrivateProfileStringW", &injected)) return useDefault(injected);
+  if (fileName == nullptr) return useDefault(kErrorFileNotFound);
+  std::u16string fileKey = ProfileKey(fileName);
+  const Node* node = NodeOf(fileKey);
+  if (node == nullptr || node->directory) return useDefault(kErrorFileNotFound);
+  if (!SharingAllows(fileKey, kGenericRead, kFileShareRead | kFileShareWrite)) {
+    return useDefault(kErrorSharingViolation);
+  }
+  std::vector<ProfileSection> sections = ParseProfile(DecodeProfileBytes(*node->bytes));
+  if (section == nullptr) {
+    std::vector<std::u16string> names;
+    for (const auto& s : sections) names.push_back(s.name);
+    return finish(CopyProfileList(names, out, size));
+  }
+  if (key == nullptr) {
+    std::vector<std::u16string> names;
+    for (const auto& s : sections) {
+      if (CompareIgnoringAsciiCase(s.name.c_str(), section) != 0) continue;
+      for (const auto& e : s.entries) names.push_back(e.key);
+      break;
+    }
+    return finish(CopyProfileList(names, out, size));
+  }
+  std::optional<std::u16string> value = FindProfileValue(sections, section, key);
+  if (!value) return useDefault(kErrorFileNotFound);
+  SimCore::SetLastError(0);
+  return finish(CopyProfileText(*value, out, size));
+}
+
+}  // namespace platform::sim

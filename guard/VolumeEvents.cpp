@@ -72,7 +72,8 @@ std::int32_t VolumeGuard::ClassifyArrival(std::uint32_t unitMask) {
       platform::StrCopy(root, kVolumePathSize, DriveLetters[i]);
       std::int32_t cls = ClassifyDrive(root);
       // Class -1 is filed under the optical kind, as the arrival handling has always done.
-      arrivalRecorded_ = RecordEntry(KindOf(cls == kClassRemovable ? kRemovableKind : kOpticalKind));
+      arrivalRecorded_ =
+          RecordEntry(KindOf(cls == kClassRemovable ? kRemovableKind : kOpticalKind));
       return cls;
     }
     unitMask >>= 1;

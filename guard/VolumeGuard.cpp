@@ -16,7 +16,9 @@ namespace {
 
 constexpr std::uint32_t kTakePauseMs = 100;
 
-platform::Threads& Threads() { return *platform::Current().threads; }
+platform::Threads& Threads() {
+  return *platform::Current().threads;
+}
 
 // Letter selection shared by both passes: RAM disks always take part, removable and fixed
 // drives with 0x01, optical drives with 0x10, everything else never.
@@ -46,8 +48,12 @@ VolumeGuard::Kind VolumeGuard::KindOf(HandleKind kind) {
   return Kind{removableCount, removableHandles, removableLocked_};
 }
 
-bool VolumeGuard::GetRemovableLock() const { return RemovableLock.load() != 0; }
-bool VolumeGuard::GetOpticalLock() const { return OpticalLock.load() != 0; }
+bool VolumeGuard::GetRemovableLock() const {
+  return RemovableLock.load() != 0;
+}
+bool VolumeGuard::GetOpticalLock() const {
+  return OpticalLock.load() != 0;
+}
 
 // A kind's count can outgrow its 26 slots when passes and arrivals add entries with no toggle
 // or removal in between. Before that happens the kind gives up first the entries that hold no

@@ -8,6 +8,7 @@ SimMachine::SimMachine() {
   platform_.threads = &threads;
   platform_.debug = &debug;
   platform_.files = &files;
+  platform_.crypto = &crypto;
 }
 
 SimMachine::~SimMachine() {

@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
+#include "platform/sim/SimCrypto.h"
 #include "platform/sim/SimDebug.h"
 #include "platform/sim/SimFiles.h"
 #include "platform/sim/SimThreads.h"
@@ -27,6 +28,7 @@ class SimMachine {
   SimThreads threads{core};
   SimDebug debug{core};
   SimFiles files{core};
+  SimCrypto crypto{core};
 
  private:
   Platform platform_;

@@ -8,6 +8,7 @@ Win32Platform::Win32Platform() {
   platform_.threads = &threads;
   platform_.debug = &debug;
   platform_.files = &files;
+  platform_.crypto = &crypto;
 }
 
 }  // namespace platform::win32

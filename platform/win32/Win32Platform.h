@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Crypto.h"
 #include "platform/win32/Win32Debug.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Threads.h"
@@ -20,6 +21,7 @@ class Win32Platform {
   Win32Threads threads;
   Win32Debug debug;
   Win32Files files;
+  Win32Crypto crypto;
 
  private:
   Platform platform_;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/Types.h"
+
 namespace platform {
 
 /// An HKEY value. Predefined roots are the sign-extended 32-bit constants, as in Win32.
@@ -14,7 +16,7 @@ inline const Hkey kHkeyLocalMachine =
 
 inline constexpr std::int32_t kErrorSuccess = 0;
 inline constexpr std::int32_t kErrorBadPathname = 161;
-inline constexpr std::int32_t kErrorMoreData = 234;
+inline constexpr std::int32_t kErrorMoreData = static_cast<std::int32_t>(platform::kErrorMoreDataCode);
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegBinary = 3;

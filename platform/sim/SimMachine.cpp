@@ -11,6 +11,7 @@ SimMachine::SimMachine() {
   platform_.process = &process;
   platform_.files = &files;
   platform_.devices = &devices;
+  platform_.crypto = &crypto;
 }
 
 SimMachine::~SimMachine() {

@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/SimCore.h"
+#include "platform/sim/SimCrypto.h"
 #include "platform/sim/SimDebug.h"
 #include "platform/sim/SimDevices.h"
 #include "platform/sim/SimFiles.h"
@@ -33,6 +34,7 @@ class SimMachine {
   SimProcess process{core};
   SimFiles files{core};
   SimDevices devices{core};
+  SimCrypto crypto{core};
 
  private:
   Platform platform_;

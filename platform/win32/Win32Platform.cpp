@@ -11,6 +11,7 @@ Win32Platform::Win32Platform() {
   platform_.process = &process;
   platform_.files = &files;
   platform_.devices = &devices;
+  platform_.crypto = &crypto;
 }
 
 }  // namespace platform::win32

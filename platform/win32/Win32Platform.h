@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Crypto.h"
 #include "platform/win32/Win32Debug.h"
 #include "platform/win32/Win32Devices.h"
 #include "platform/win32/Win32Files.h"
@@ -26,6 +27,7 @@ class Win32Platform {
   Win32Process process;
   Win32Files files;
   Win32Devices devices;
+  Win32Crypto crypto;
 
  private:
   Platform platform_;

@@ -1,0 +1,324 @@
+// The simulated machine's CryptoAPI, computing MD5 and RC4 with libgcrypt.
+#include "platform/sim/SimCrypto.h"
+
+#include <gcrypt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "platform/Text.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr const char16_t* kBaseProvider = u"Microsoft Base Cryptographic Provider v1.0";
+constexpr const char16_t* kEnhancedProvider = u"Microsoft Enhanced Cryptographic Provider v1.0";
+constexpr const char16_t* kStrongProvider = u"Microsoft Strong Cryptographic Provider";
+constexpr std::size_t kBaseSaltBytes = 11;
+
+void InitGcrypt() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (gcry_check_version(nullptr) == nullptr) {
+      std::fputs("libgcrypt failed to initialise\n", stderr);
+      std::abort();
+    }
+    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+  });
+}
+
+std::string Hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string Show(const char16_t* text) {
+  return text == nullptr ? "(null)" : ToUtf8(text);
+}
+
+}  // namespace
+
+SimCrypto::SimCrypto(SimCore& core) : core_(core) {
+  InitGcrypt();
+}
+
+void SimCrypto::SetKeyStore(SimKeyStore store) {
+  std::lock_guard lock(core_.Mutex());
+  store_ = store;
+}
+
+SimKeyStore SimCrypto::KeyStore() const {
+  std::lock_guard lock(core_.Mutex());
+  return store_;
+}
+
+void SimCrypto::SetCipherResult(Bool result) {
+  std::lock_guard lock(core_.Mutex());
+  cipherResult_ = result;
+}
+
+std::array<std::uint8_t, 16> SimCrypto::Md5(const std::uint8_t* data, std::size_t length) {
+  InitGcrypt();
+  std::array<std::uint8_t, 16> digest{};
+  gcry_md_hash_buffer(GCRY_MD_MD5, digest.data(), data, length);
+  return digest;
+}
+
+void SimCrypto::Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t* data,
+                    std::size_t length) {
+  InitGcrypt();
+  gcry_cipher_hd_t cipher = nullptr;
+  if (gcry_cipher_open(&cipher, GCRY_CIPHER_ARCFOUR, GCRY_CIPHER_MODE_STREAM, 0) != 0 ||
+      gcry_cipher_setkey(cipher, key, keyLength) != 0 ||
+      gcry_cipher_encrypt(cipher, data, length, nullptr, 0) != 0) {
+    std::fputs("libgcrypt: RC4 failed\n", stderr);
+    std::abort();
+  }
+  gcry_cipher_close(cipher);
+}
+
+Bool SimCrypto::Fail(const std::string& what, std::uint32_t error) {
+  SimCore::SetLastError(error);
+  core_.Record(what + " -> 0 " + Hex(error));
+  return 0;
+}
+
+CryptHandle SimCrypto::NewKey(Key key, const char* what) {
+  CryptHandle h = core_.OpenHandle(HandleEntry{"cryptkey", what},
+                                   [this](Handle closed) { keys_.erase(closed); });
+  keys_[h] = std::move(key);
+  return h;
+}
+
+Bool SimCrypto::CryptAcquireContextW(CryptHandle* provider, const char16_t* container,
+                                     const char16_t* providerName, std::uint32_t providerType,
+                                     std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptAcquireContextW " + Show(container) + " " + Show(providerName) + " " +
+                     std::to_string(providerType) + " " + Hex(flags);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptAcquireContextW", &injected)) return Fail(what, injected);
+  if (provider == nullptr) return Fail(what, kErrorInvalidParameter);
+  if (providerType != kProvRsaFull) return Fail(what, kNteProvTypeNotDef);
+  Provider p;
+  if (providerName != nullptr) {
+    p.base = CompareIgnoringAsciiCase(providerName, kBaseProvider) == 0;
+    if (!p.base && CompareIgnoringAsciiCase(providerName, kEnhancedProvider) != 0 &&
+        CompareIgnoringAsciiCase(providerName, kStrongProvider) != 0) {
+      return Fail(what, kNteKeysetNotDef);
+    }
+  }
+  // Only the default container is modelled.
+  if (container != nullptr && container[0] != 0 && flags != kCryptVerifyContext) {
+    return Fail(what, kNteBadKeyset);
+  }
+  switch (flags) {
+    case 0:
+      if (!store_.containerExists) return Fail(what, kNteBadKeyset);
+      break;
+    case kCryptNewKeyset:
+      if (store_.containerExists) return Fail(what, kNteExists);
+      store_ = SimKeyStore{true, false, false};
+      break;
+    case kCryptVerifyContext:
+      p.verify = true;
+      break;
+    case kCryptDeleteKeyset:
+      if (!store_.containerExists) return Fail(what, kNteBadKeyset);
+      store_ = SimKeyStore{false, false, false};
+      *provider = 0;
+      core_.Record(what + " -> 1 deleted");
+      return 1;
+    default:
+      return Fail(what, kNteBadFlags);
+  }
+  CryptHandle h = core_.OpenHandle(HandleEntry{"cryptprov", Show(providerName)},
+                                   [this](Handle closed) { providers_.erase(closed); });
+  providers_[h] = p;
+  *provider = h;
+  core_.Record(what + " -> 1 " + HandleText(h));
+  return 1;
+}
+
+Bool SimCrypto::CryptReleaseContext(CryptHandle provider, std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptReleaseContext " + HandleText(provider);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptReleaseContext", &injected)) return Fail(what, injected);
+  if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
+  if (flags != 0) return Fail(what, kNteBadFlags);
+  core_.CloseHandle(provider);
+  core_.Record(what + " -> 1");
+  return 1;
+}
+
+Bool SimCrypto::CryptGetUserKey(CryptHandle provider, std::uint32_t keySpec, CryptHandle* key) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptGetUserKey " + HandleText(provider) + " " + std::to_string(keySpec);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptGetUserKey", &injected)) return Fail(what, injected);
+  auto it = providers_.find(provider);
+  if (it == providers_.end()) return Fail(what, kNteBadUid);
+  if (key == nullptr) return Fail(what, kErrorInvalidParameter);
+  if (keySpec != kAtSignature && keySpec != kAtKeyExchange) return Fail(what, kNteBadKey);
+  bool present = !it->second.verify && store_.containerExists &&
+                 (keySpec == kAtSignature ? store_.signatureKey : store_.exchangeKey);
+  if (!present) return Fail(what, kNteNoKey);
+  *key = NewKey(Key{}, "user key pair");
+  core_.Record(what + " -> 1 " + HandleText(*key));
+  return 1;
+}
+
+Bool SimCrypto::CryptGenKey(CryptHandle provider, std::uint32_t algorithm, std::uint32_t flags,
+                            CryptHandle* key) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what =
+      "CryptGenKey " + HandleText(provider) + " " + std::to_string(algorithm) + " " + Hex(flags);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptGenKey", &injected)) return Fail(what, injected);
+  auto it = providers_.find(provider);
+  if (it == providers_.end()) return Fail(what, kNteBadUid);
+  if (key == nullptr) return Fail(what, kErrorInvalidParameter);
+  if (algorithm != kAtSignature && algorithm != kAtKeyExchange) return Fail(what, kNteBadAlgid);
+  // A verify context has no container to keep the pair in; the key lives only in the handle.
+  if (!it->second.verify) {
+    (algorithm == kAtSignature ? store_.signatureKey : store_.exchangeKey) = true;
+  }
+  *key = NewKey(Key{}, "generated key pair");
+  core_.Record(what + " -> 1 " + HandleText(*key));
+  return 1;
+}
+
+Bool SimCrypto::CryptDestroyKey(CryptHandle key) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptDestroyKey " + HandleText(key);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptDestroyKey", &injected)) return Fail(what, injected);
+  if (!keys_.contains(key)) return Fail(what, kNteBadKey);
+  core_.CloseHandle(key);
+  core_.Record(what + " -> 1");
+  return 1;
+}
+
+Bool SimCrypto::CryptCreateHash(CryptHandle provider, std::uint32_t algorithm, CryptHandle key,
+                                std::uint32_t flags, CryptHandle* hash) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptCreateHash " + HandleText(provider) + " " + Hex(algorithm) + " " +
+                     HandleText(key) + " " + Hex(flags);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptCreateHash", &injected)) return Fail(what, injected);
+  if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
+  if (hash == nullptr) return Fail(what, kErrorInvalidParameter);
+  if (algorithm != kCalgMd5) return Fail(what, kNteBadAlgid);
+  if (key != 0) return Fail(what, kNteBadKey);
+  if (flags != 0) return Fail(what, kNteBadFlags);
+  CryptHandle h = core_.OpenHandle(HandleEntry{"crypthash", "md5"},
+                                   [this](Handle closed) { hashes_.erase(closed); });
+  hashes_[h] = Hash{};
+  *hash = h;
+  core_.Record(what + " -> 1 " + HandleText(h));
+  return 1;
+}
+
+Bool SimCrypto::CryptHashData(CryptHandle hash, const std::uint8_t* data, std::uint32_t length,
+                              std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what =
+      "CryptHashData " + HandleText(hash) + " " + std::to_string(length) + " " + Hex(flags);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptHashData", &injected)) return Fail(what, injected);
+  auto it = hashes_.find(hash);
+  if (it == hashes_.end()) return Fail(what, kNteBadHash);
+  if (flags != 0) return Fail(what, kNteBadFlags);
+  if (it->second.finished) return Fail(what, kNteBadHashState);
+  if (data == nullptr && length > 0) return Fail(what, kErrorInvalidParameter);
+  if (length > 0) it->second.data.insert(it->second.data.end(), data, data + length);
+  core_.Record(what + " -> 1");
+  return 1;
+}
+
+Bool SimCrypto::CryptDeriveKey(CryptHandle provider, std::uint32_t algorithm, CryptHandle baseData,
+                               std::uint32_t flags, CryptHandle* key) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptDeriveKey " + HandleText(provider) + " " + Hex(algorithm) + " " +
+                     HandleText(baseData) + " " + Hex(flags);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptDeriveKey", &injected)) return Fail(what, injected);
+  auto p = providers_.find(provider);
+  if (p == providers_.end()) return Fail(what, kNteBadUid);
+  auto h = hashes_.find(baseData);
+  if (h == hashes_.end()) return Fail(what, kNteBadHash);
+  if (key == nullptr) return Fail(what, kErrorInvalidParameter);
+  if (algorithm != kCalgRc4) return Fail(what, kNteBadAlgid);
+  std::uint32_t bits = flags >> 16;
+  std::uint32_t maxBits = p->second.base ? 56 : 128;
+  if (bits == 0) bits = p->second.base ? 40 : 128;
+  if (bits < 40 || bits > maxBits || bits % 8 != 0) return Fail(what, kNteBadFlags);
+  std::array<std::uint8_t, 16> digest = Md5(h->second.data.data(), h->second.data.size());
+  h->second.finished = true;
+  Key k;
+  k.symmetric = true;
+  k.rc4Key.assign(digest.begin(), digest.begin() + bits / 8);
+  // The Base provider pads its short keys with zero salt up to 128 bits.
+  if (p->second.base && bits == 40) k.rc4Key.resize(k.rc4Key.size() + kBaseSaltBytes, 0);
+  *key = NewKey(std::move(k), "rc4");
+  core_.Record(what + " -> 1 " + HandleText(*key));
+  return 1;
+}
+
+Bool SimCrypto::CryptDestroyHash(CryptHandle hash) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CryptDestroyHash " + HandleText(hash);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CryptDestroyHash", &injected)) return Fail(what, injected);
+  if (!hashes_.contains(hash)) return Fail(what, kNteBadHash);
+  core_.CloseHandle(hash);
+  core_.Record(what + " -> 1");
+  return 1;
+}
+
+Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool final,
+                       std::uint32_t flags, std::uint8_t* data, std::uint32_t* length,
+                       std::uint32_t capacity) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = std::string(name) + " " + HandleText(key) + " " + HandleText(hash) + " " +
+                     std::to_string(final) + " " + Hex(flags) + " " +
+                     (length == nullptr ? "(null)" : std::to_string(*length));
+  std::uint32_t injected = 0;
+  if (core_.TakeFault(name, &injected)) return Fail(what, injected);
+  auto it = keys_.find(key);
+  if (it == keys_.end() || !it->second.symmetric) return Fail(what, kNteBadKey);
+  if (hash != 0) return Fail(what, kNteBadHash);
+  if ((flags & ~kCryptOaep) != 0) return Fail(what, kNteBadFlags);
+  if (length == nullptr || (data == nullptr && *length > 0)) {
+    return Fail(what, kErrorInvalidParameter);
+  }
+  if (*length > capacity) return Fail(what, kErrorMoreDataCode);
+  Key& k = it->second;
+  // The keystream goes on from where the previous call of this key stopped.
+  std::vector<std::uint8_t> stream(k.streamOffset + *length, 0);
+  Rc4(k.rc4Key.data(), k.rc4Key.size(), stream.data(), stream.size());
+  for (std::uint32_t i = 0; i < *length; ++i) data[i] ^= stream[k.streamOffset + i];
+  // A final call leaves the key ready for a new message from the start of the keystream.
+  k.streamOffset = final ? 0 : k.streamOffset + *length;
+  core_.Record(what + " -> " + std::to_string(cipherResult_));
+  return cipherResult_;
+}
+
+Bool SimCrypto::CryptDecrypt(CryptHandle key, CryptHandle hash, Bool final, std::uint32_t flags,
+                             std::uint8_t* data, std::uint32_t* length) {
+  return Cipher("CryptDecrypt", key, hash, final, flags, data, length,
+                length == nullptr ? 0 : *length);
+}
+
+Bool SimCrypto::CryptEncrypt(CryptHandle key, CryptHandle hash, Bool final, std::uint32_t flags,
+                             std::uint8_t* data, std::uint32_t* length, std::uint32_t capacity) {
+  return Cipher("CryptEncrypt", key, hash, final, flags, data, length, capacity);
+}
+
+}  // namespace platform::sim

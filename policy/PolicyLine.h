@@ -1,0 +1,73 @@
+// The policy file's line rules: splitting UTF-16LE bytes into lines and classifying each line.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace policy {
+
+/// The six key names, in the order in which a line is tested for them.
+enum class PolicyKey { kNone, kCounter, kDescription, kState, kJan, kFeb, kMar };
+
+/// What the reader makes of one line's text.
+struct PolicyLine {
+  PolicyKey key = PolicyKey::kNone;
+  /// The line holds a section name or ";" and is skipped whatever else it holds.
+  bool skipped = false;
+  /// The code units after the first "=", or the whole text when there is none.
+  std::u16string_view value;
+};
+
+/// Classifies a line's text: section names and ";" first, then the first key name found
+/// anywhere in it (case-sensitive substring test), then the value.
+PolicyLine ClassifyPolicyLine(std::u16string_view text);
+
+/// "Counter", "Description", "State", "Jan", "Feb", "Mar" (empty for kNone).
+std::u16string_view PolicyKeyName(PolicyKey key);
+
+/// True for the three keys whose value is encrypted text.
+bool IsPolicyTextKey(PolicyKey key);
+
+/// An encrypted text value as it is stored: trailing U+000D removed, cut to 260 code units.
+/// Empty when fewer than 2 code units remain (the value is then ignored).
+std::u16string_view StoredPolicyText(std::u16string_view value);
+
+/// A byte count by the rules of wcstol in base 10 with a 32-bit long: leading white space,
+/// one optional sign, digits up to the first non-digit; no digits gives 0; out-of-range values
+/// clamp to the 32-bit limits.
+std::int32_t ParsePolicyCount(std::u16string_view value);
+
+/// Reads a policy file's lines from a source of bytes, as UTF-16LE code units with no
+/// conversion. A line runs to the next U+000A (dropped); its text ends at its first U+0000.
+/// A U+FFFF also ends a line: wide input functions report that value as the end of the input,
+/// so it is never part of a stored value. Reading ends at the end of the source, and at a line
+/// that begins with U+0000. A final odd byte is ignored.
+class PolicyLineReader {
+ public:
+  /// Fills up to size bytes and returns how many; 0 means the end (a read error counts as one).
+  using Source = std::function<std::uint32_t(std::uint8_t* buffer, std::uint32_t size)>;
+
+  explicit PolicyLineReader(Source source) : source_(std::move(source)) {}
+
+  /// The next line's text; false when reading has ended.
+  bool Next(std::u16string* text);
+  /// Whether the text of the line just read was cut at a U+0000.
+  [[nodiscard]] bool CutAtNul() const { return cutAtNul_; }
+  /// Whether reading ended at a line that begins with U+0000.
+  [[nodiscard]] bool StoppedAtNul() const { return stoppedAtNul_; }
+
+ private:
+  bool NextUnit(char16_t* unit);
+
+  Source source_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t pos_ = 0;
+  bool ended_ = false;
+  bool cutAtNul_ = false;
+  bool stoppedAtNul_ = false;
+};
+
+}  // namespace policy

@@ -1,0 +1,46 @@
+// Shared set-up of the policy tests: a fresh simulated machine and fresh policy state per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimMachine.h"
+#include "policy/PolicyDecryption.h"
+#include "policy/PolicyFile.h"
+#include "policy/PolicyRecord.h"
+
+namespace policy::test {
+
+inline constexpr const char16_t* kDevState = u"C:\\Windows\\system32\\DevState.ini";
+inline constexpr const char16_t* kSysSecurity = u"C:\\Windows\\system32\\SysSecurity.ini";
+
+class PolicyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ReleasePolicy();
+    ResetPolicyDecryptionForTests();
+    SetPolicyAllocationFailsForTests(false);
+    machine.Install();
+  }
+  void TearDown() override {
+    ReleasePolicy();
+    ResetPolicyDecryptionForTests();
+    SetPolicyAllocationFailsForTests(false);
+  }
+
+  /// The debug lines logged so far, as UTF-8.
+  std::vector<std::string> Logs() const { return machine.core.DebugTexts(); }
+
+  /// The text at the start of a slot, up to its terminator.
+  static std::u16string SlotText(const char16_t* slot) { return std::u16string(slot); }
+
+  platform::sim::SimMachine machine;
+};
+
+/// The ciphertext code units of a plain text under the policy key, as the file stores them;
+/// with terminator, the encrypted U+0000 is included.
+std::u16string EncryptForPolicy(const std::u16string& plain, bool terminator);
+
+}  // namespace policy::test

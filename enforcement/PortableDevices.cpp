@@ -44,15 +44,13 @@ void SwitchPortableDevices(bool enable) {
   platform::Bool found = devices.SetupDiClassGuidsFromNameW(u"WPD", classGuids, 1, &required);
   if (!found || required == 0) return;
 
-  UniqueDevInfo set(
-      devices.SetupDiGetClassDevsW(&classGuids[0], nullptr, platform::kNullHandle,
-                                   platform::kDigcfPresent));
+  UniqueDevInfo set(devices.SetupDiGetClassDevsW(&classGuids[0], nullptr, platform::kNullHandle,
+                                                 platform::kDigcfPresent));
   if (!set.valid()) throw DeviceListError(platform::Current().threads->GetLastError());
 
   platform::SpDevinfoData device{};
   device.cbSize = sizeof(platform::SpDevinfoData);
-  for (std::uint32_t index = 0; devices.SetupDiEnumDeviceInfo(set.get(), index, &device);
-       ++index) {
+  for (std::uint32_t index = 0; devices.SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
     std::uint32_t status = 0;
     std::uint32_t problem = 0;
     std::uint32_t result = devices.CM_Get_DevNode_Status(&status, &problem, device.devInst, 0);

@@ -24,7 +24,9 @@ void AppendDriveLetter(char16_t (&path)[kVolumePathSize], int index) {
   platform::StrCat(path, kVolumePathSize, DriveLetters[index]);
 }
 
-void CutVolumePath(char16_t (&path)[kVolumePathSize]) { path[kVolumePrefixLength] = 0; }
+void CutVolumePath(char16_t (&path)[kVolumePathSize]) {
+  path[kVolumePrefixLength] = 0;
+}
 
 Handle OpenVolume(const char16_t* path) {
   return platform::Current().volumes->CreateFileW(
@@ -52,8 +54,7 @@ Bool VolumeControl(Handle volume, std::uint32_t code) {
 Bool ProbeAtaIdentify(Handle volume) {
   platform::Volumes& v = *platform::Current().volumes;
   auto* in = static_cast<std::uint8_t*>(v.GlobalAlloc(platform::kGmemZeroInit, kProbeInputSize));
-  auto* out =
-      static_cast<std::uint8_t*>(v.GlobalAlloc(platform::kGmemZeroInit, kProbeOutputSize));
+  auto* out = static_cast<std::uint8_t*>(v.GlobalAlloc(platform::kGmemZeroInit, kProbeOutputSize));
   if (in == nullptr || out == nullptr) {
     // A probe that cannot run reports failure, which every caller already reads as
     // "not an internal ATA disk".
@@ -61,9 +62,9 @@ Bool ProbeAtaIdentify(Handle volume) {
     if (in != nullptr) v.GlobalFree(in);
     return 0;
   }
-  PutU32(in + 0, 0);                // cBufferSize
-  in[10] = kAtaIdentifyDevice;      // irDriveRegs.bCommandReg
-  PutU32(out + 0, 512);             // cBufferSize: room for one sector
+  PutU32(in + 0, 0);            // cBufferSize
+  in[10] = kAtaIdentifyDevice;  // irDriveRegs.bCommandReg
+  PutU32(out + 0, 512);         // cBufferSize: room for one sector
   std::uint32_t bytesReturned = 0;
   Bool result = v.DeviceIoControl(volume, platform::kSmartRcvDriveData, in, kProbeInputSize, out,
                                   kProbeOutputSize, &bytesReturned);
@@ -72,8 +73,14 @@ Bool ProbeAtaIdentify(Handle volume) {
   return result;
 }
 
-Bool DismountVolume(Handle volume) { return VolumeControl(volume, platform::kFsctlDismountVolume); }
-Bool LockVolume(Handle volume) { return VolumeControl(volume, platform::kFsctlLockVolume); }
-Bool UnlockVolume(Handle volume) { return VolumeControl(volume, platform::kFsctlUnlockVolume); }
+Bool DismountVolume(Handle volume) {
+  return VolumeControl(volume, platform::kFsctlDismountVolume);
+}
+Bool LockVolume(Handle volume) {
+  return VolumeControl(volume, platform::kFsctlLockVolume);
+}
+Bool UnlockVolume(Handle volume) {
+  return VolumeControl(volume, platform::kFsctlUnlockVolume);
+}
 
 }  // namespace guard

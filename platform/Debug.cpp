@@ -5,7 +5,11 @@
 
 namespace platform {
 
-void LogA(const char* text) { Current().debug->OutputDebugStringA(text); }
-void LogW(const char16_t* text) { Current().debug->OutputDebugStringW(text); }
+void LogA(const char* text) {
+  Current().debug->OutputDebugStringA(text);
+}
+void LogW(const char16_t* text) {
+  Current().debug->OutputDebugStringW(text);
+}
 
 }  // namespace platform

@@ -32,8 +32,7 @@ class Devices {
  public:
   virtual ~Devices() = default;
   virtual Bool SetupDiClassGuidsFromNameW(const char16_t* className, Guid* list,
-                                          std::uint32_t listSize,
-                                          std::uint32_t* requiredSize) = 0;
+                                          std::uint32_t listSize, std::uint32_t* requiredSize) = 0;
   /// Returns the device information set, or kInvalidHandleValue.
   virtual Handle SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator,
                                       Handle parent, std::uint32_t flags) = 0;

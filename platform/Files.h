@@ -29,8 +29,7 @@ class Files {
   /// GetPrivateProfileStringW; returns the number of characters copied.
   virtual std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
                                                  const char16_t* defaultText, char16_t* out,
-                                                 std::uint32_t size,
-                                                 const char16_t* fileName) = 0;
+                                                 std::uint32_t size, const char16_t* fileName) = 0;
 };
 
 }  // namespace platform

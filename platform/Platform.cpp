@@ -9,7 +9,9 @@ namespace {
 Platform* installed = nullptr;
 }  // namespace
 
-void Install(Platform* p) { installed = p; }
+void Install(Platform* p) {
+  installed = p;
+}
 
 Platform& Current() {
   if (installed == nullptr) {
@@ -19,6 +21,8 @@ Platform& Current() {
   return *installed;
 }
 
-Platform* Installed() { return installed; }
+Platform* Installed() {
+  return installed;
+}
 
 }  // namespace platform

@@ -35,7 +35,9 @@ bool StrCat(char16_t* dst, std::size_t capacity, const char16_t* src) {
 }
 
 namespace {
-char16_t FoldAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+char16_t FoldAscii(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+}
 }  // namespace
 
 int CompareIgnoringAsciiCase(const char16_t* a, const char16_t* b) {

@@ -34,8 +34,8 @@ class Threads {
   virtual Handle CreateTimerQueue() = 0;
   /// CreateTimerQueueTimer; the timer handle goes to *timer.
   virtual Bool CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallback callback,
-                                     void* parameter, std::uint32_t dueTime,
-                                     std::uint32_t period, std::uint32_t flags) = 0;
+                                     void* parameter, std::uint32_t dueTime, std::uint32_t period,
+                                     std::uint32_t flags) = 0;
   /// The calling thread's last error, as set by the most recent failing call of any area.
   virtual std::uint32_t GetLastError() = 0;
 };

@@ -41,8 +41,7 @@ class Volumes {
                              std::uint32_t disposition, std::uint32_t flags) = 0;
   /// Synchronous DeviceIoControl.
   virtual Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
-                               void* out, std::uint32_t outSize,
-                               std::uint32_t* bytesReturned) = 0;
+                               void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) = 0;
   /// GlobalAlloc; returns null on failure.
   virtual void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) = 0;
   /// GlobalFree; returns null on success, as Win32 does.

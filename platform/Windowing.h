@@ -79,8 +79,8 @@ class Windowing {
   /// Delivers messages sent to the thread's windows, then looks at the posted queue.
   virtual Bool PeekMessageW(Msg* message, Handle window, std::uint32_t filterMin,
                             std::uint32_t filterMax, std::uint32_t removeFlags) = 0;
-  virtual std::intptr_t DefWindowProcW(Handle window, std::uint32_t message,
-                                       std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  virtual std::intptr_t DefWindowProcW(Handle window, std::uint32_t message, std::uintptr_t wParam,
+                                       std::intptr_t lParam) = 0;
   /// LoadIconW and LoadCursorW with a resource id (MAKEINTRESOURCE value).
   virtual Handle LoadIconW(Handle instance, std::uintptr_t resourceId) = 0;
   virtual Handle LoadCursorW(Handle instance, std::uintptr_t resourceId) = 0;

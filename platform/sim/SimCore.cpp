@@ -159,7 +159,11 @@ std::vector<std::string> SimCore::DebugTexts() const {
   return out;
 }
 
-void SimCore::SetLastError(std::uint32_t error) { lastError = error; }
-std::uint32_t SimCore::GetLastError() { return lastError; }
+void SimCore::SetLastError(std::uint32_t error) {
+  lastError = error;
+}
+std::uint32_t SimCore::GetLastError() {
+  return lastError;
+}
 
 }  // namespace platform::sim

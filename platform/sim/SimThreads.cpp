@@ -5,7 +5,9 @@
 
 namespace platform::sim {
 
-SimThreads::~SimThreads() { JoinThreads(); }
+SimThreads::~SimThreads() {
+  JoinThreads();
+}
 
 void SimThreads::Sleep(std::uint32_t milliseconds) {
   {
@@ -54,8 +56,8 @@ Handle SimThreads::CreateEventW(bool manualReset, bool initialState) {
   Handle h = core_.OpenHandle(HandleEntry{"event", "unnamed"},
                               [this](Handle closed) { events_.erase(closed); });
   events_[h] = Event{manualReset, initialState};
-  core_.Record("CreateEventW " + std::to_string(manualReset) + " " +
-               std::to_string(initialState) + " -> " + HandleText(h));
+  core_.Record("CreateEventW " + std::to_string(manualReset) + " " + std::to_string(initialState) +
+               " -> " + HandleText(h));
   return h;
 }
 
@@ -111,12 +113,11 @@ Handle SimThreads::CreateTimerQueue() {
 }
 
 Bool SimThreads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallback callback,
-                                       void* parameter, std::uint32_t dueTime,
-                                       std::uint32_t period, std::uint32_t flags) {
+                                       void* parameter, std::uint32_t dueTime, std::uint32_t period,
+                                       std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CreateTimerQueueTimer " + HandleText(queue) + " " +
-                     std::to_string(dueTime) + " " + std::to_string(period) + " " +
-                     std::to_string(flags);
+  std::string what = "CreateTimerQueueTimer " + HandleText(queue) + " " + std::to_string(dueTime) +
+                     " " + std::to_string(period) + " " + std::to_string(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CreateTimerQueueTimer", &injected) || timer == nullptr) {
     SimCore::SetLastError(injected != 0 ? injected : kErrorInvalidParameter);
@@ -130,7 +131,9 @@ Bool SimThreads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallbac
   return 1;
 }
 
-std::uint32_t SimThreads::GetLastError() { return SimCore::GetLastError(); }
+std::uint32_t SimThreads::GetLastError() {
+  return SimCore::GetLastError();
+}
 
 std::map<Handle, SimTimer> SimThreads::Timers() const {
   std::lock_guard lock(core_.Mutex());

@@ -16,7 +16,9 @@ std::string Hex(std::uint32_t v) {
   return buf;
 }
 
-bool IsLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
+bool IsLetter(char letter) {
+  return letter >= 'A' && letter <= 'Z';
+}
 
 // "X:" for a root name, or '?' when the text is not exactly a letter and a colon.
 char LetterOfRoot(const char16_t* root) {
@@ -97,8 +99,8 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   std::lock_guard lock(core_.Mutex());
   char letter = LetterOfVolumePath(path);
   std::string what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " +
-                     Hex(access) + " " + std::to_string(share) + " " +
-                     std::to_string(disposition) + " " + std::to_string(flags);
+                     Hex(access) + " " + std::to_string(share) + " " + std::to_string(disposition) +
+                     " " + std::to_string(flags);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
     core_.Record(what + " -> INVALID_HANDLE_VALUE");
@@ -130,9 +132,8 @@ void SimVolumes::OnClose(Handle h) {
   volumeHandles_.erase(it);
 }
 
-Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in,
-                                 std::uint32_t inSize, void* out, std::uint32_t outSize,
-                                 std::uint32_t* bytesReturned) {
+Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
+                                 void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) {
   std::lock_guard lock(core_.Mutex());
   IoctlRecord rec;
   rec.device = device;
@@ -225,7 +226,7 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   // Fixed memory; the simulated machine always zero-fills, as GMEM_ZEROINIT asks.
   auto block = std::make_unique<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
   void* p = block.get();
-  blocks_[p] = std::move(block);
+  blocks_[p] = Block{std::move(block), bytes};
   ++blocksAllocated_;
   core_.Record("GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> block");
   return p;
@@ -233,12 +234,14 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
 
 void* SimVolumes::GlobalFree(void* block) {
   std::lock_guard lock(core_.Mutex());
-  if (blocks_.erase(block) == 0) {
+  auto it = blocks_.find(block);
+  if (it == blocks_.end()) {
     SimCore::SetLastError(kErrorInvalidHandle);
     core_.Record("GlobalFree -> failed");
     return block;
   }
-  core_.Record("GlobalFree -> null");
+  core_.Record("GlobalFree " + std::to_string(it->second.size) + " -> null");
+  blocks_.erase(it);
   return nullptr;
 }
 

@@ -57,8 +57,8 @@ class SimVolumes final : public Volumes {
   std::uint32_t GetDriveTypeW(const char16_t* rootName) override;
   Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                      std::uint32_t disposition, std::uint32_t flags) override;
-  Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+  Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
+                       std::uint32_t outSize, std::uint32_t* bytesReturned) override;
   void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override;
   void* GlobalFree(void* block) override;
 
@@ -70,7 +70,11 @@ class SimVolumes final : public Volumes {
   std::array<SimDrive, 26> drives_{};
   std::map<Handle, char> volumeHandles_;
   std::vector<IoctlRecord> ioctls_;
-  std::map<void*, std::unique_ptr<std::uint8_t[]>> blocks_;
+  struct Block {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+  };
+  std::map<void*, Block> blocks_;
   std::size_t blocksAllocated_ = 0;
 };
 

@@ -5,7 +5,11 @@
 
 namespace platform::win32 {
 
-void Win32Debug::OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
-void Win32Debug::OutputDebugStringW(const char16_t* text) { ::OutputDebugStringW(W(text)); }
+void Win32Debug::OutputDebugStringA(const char* text) {
+  ::OutputDebugStringA(text);
+}
+void Win32Debug::OutputDebugStringW(const char16_t* text) {
+  ::OutputDebugStringW(W(text));
+}
 
 }  // namespace platform::win32

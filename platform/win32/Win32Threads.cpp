@@ -26,9 +26,13 @@ VOID CALLBACK TimerTrampoline(PVOID raw, BOOLEAN fired) {
 
 }  // namespace
 
-void Win32Threads::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Threads::Sleep(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
 
-Bool Win32Threads::CloseHandle(Handle object) { return ::CloseHandle(H(object)); }
+Bool Win32Threads::CloseHandle(Handle object) {
+  return ::CloseHandle(H(object));
+}
 
 Handle Win32Threads::CreateThread(ThreadRoutine routine, void* parameter) {
   auto binding = std::make_unique<ThreadBinding>(ThreadBinding{routine, parameter});
@@ -38,17 +42,21 @@ Handle Win32Threads::CreateThread(ThreadRoutine routine, void* parameter) {
 }
 
 Handle Win32Threads::CreateEventW(bool manualReset, bool initialState) {
-  return FromH(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE,
-                              nullptr));
+  return FromH(
+      ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr));
 }
 
-Bool Win32Threads::SetEvent(Handle event) { return ::SetEvent(H(event)); }
+Bool Win32Threads::SetEvent(Handle event) {
+  return ::SetEvent(H(event));
+}
 
 std::uint32_t Win32Threads::WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
   return ::WaitForSingleObject(H(object), milliseconds);
 }
 
-Handle Win32Threads::CreateTimerQueue() { return FromH(::CreateTimerQueue()); }
+Handle Win32Threads::CreateTimerQueue() {
+  return FromH(::CreateTimerQueue());
+}
 
 Bool Win32Threads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallback callback,
                                          void* parameter, std::uint32_t dueTime,
@@ -59,12 +67,13 @@ Bool Win32Threads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallb
     binding = &timers_.emplace_back(TimerBinding{callback, parameter});
   }
   HANDLE h = nullptr;
-  BOOL ok = ::CreateTimerQueueTimer(&h, H(queue), TimerTrampoline, binding, dueTime, period,
-                                    flags);
+  BOOL ok = ::CreateTimerQueueTimer(&h, H(queue), TimerTrampoline, binding, dueTime, period, flags);
   if (timer != nullptr) *timer = FromH(h);
   return ok;
 }
 
-std::uint32_t Win32Threads::GetLastError() { return ::GetLastError(); }
+std::uint32_t Win32Threads::GetLastError() {
+  return ::GetLastError();
+}
 
 }  // namespace platform::win32

@@ -17,8 +17,8 @@ class Win32Threads final : public Threads {
   Bool SetEvent(Handle event) override;
   std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) override;
   Handle CreateTimerQueue() override;
-  Bool CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallback callback,
-                             void* parameter, std::uint32_t dueTime, std::uint32_t period,
+  Bool CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallback callback, void* parameter,
+                             std::uint32_t dueTime, std::uint32_t period,
                              std::uint32_t flags) override;
   std::uint32_t GetLastError() override;
 

@@ -10,8 +10,8 @@ class Win32Volumes final : public Volumes {
   std::uint32_t GetDriveTypeW(const char16_t* rootName) override;
   Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                      std::uint32_t disposition, std::uint32_t flags) override;
-  Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+  Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
+                       std::uint32_t outSize, std::uint32_t* bytesReturned) override;
   void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override;
   void* GlobalFree(void* block) override;
 };

@@ -15,9 +15,17 @@ namespace platform::win32 {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
 
-inline const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
-inline wchar_t* W(char16_t* s) { return reinterpret_cast<wchar_t*>(s); }
-inline HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
-inline Handle FromH(HANDLE h) { return reinterpret_cast<Handle>(h); }
+inline const wchar_t* W(const char16_t* s) {
+  return reinterpret_cast<const wchar_t*>(s);
+}
+inline wchar_t* W(char16_t* s) {
+  return reinterpret_cast<wchar_t*>(s);
+}
+inline HANDLE H(Handle h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+inline Handle FromH(HANDLE h) {
+  return reinterpret_cast<Handle>(h);
+}
 
 }  // namespace platform::win32

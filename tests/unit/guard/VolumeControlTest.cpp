@@ -1,0 +1,112 @@
+// The volume primitives: path forms, the ATA probe's wire format and memory, the controls.
+#include "guard/VolumeControl.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/support/SimFixture.h"
+
+namespace guard {
+namespace {
+
+using platform::kInvalidHandleValue;
+
+class VolumeControlTest : public testsupport::SimTest {};
+
+TEST_F(VolumeControlTest, VolumePathNamesEachLetterAndCutsBackToThePrefix) {
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  EXPECT_EQ(std::u16string(path), u"\\\\.\\");
+  AppendDriveLetter(path, 0);
+  EXPECT_EQ(std::u16string(path), u"\\\\.\\A:");
+  CutVolumePath(path);
+  EXPECT_EQ(std::u16string(path), u"\\\\.\\");
+  AppendDriveLetter(path, 25);
+  EXPECT_EQ(std::u16string(path), u"\\\\.\\Z:");
+  CutVolumePath(path);
+  EXPECT_EQ(std::u16string(path), u"\\\\.\\");
+  for (int i = 0; i < kDriveCount; ++i) {
+    EXPECT_EQ(std::u16string(DriveLetters[i]), (std::u16string{char16_t(u'A' + i), u':'}));
+  }
+}
+
+TEST_F(VolumeControlTest, OpenAsksForReadWriteSharedExisting) {
+  AddDrive('E', platform::kDriveRemovable);
+  platform::Handle h = OpenVolume(u"\\\\.\\E:");
+  ASSERT_NE(h, kInvalidHandleValue);
+  EXPECT_EQ(sim.core.JournalOf("CreateFileW").front(),
+            "CreateFileW \\\\.\\E: 0xc0000000 3 3 0 -> " + platform::sim::HandleText(h));
+  // A letter with no volume behind it fails and leaves nothing open.
+  EXPECT_EQ(OpenVolume(u"\\\\.\\Q:"), kInvalidHandleValue);
+  EXPECT_EQ(OpenVolumeHandles(), 1u);
+}
+
+TEST_F(VolumeControlTest, ProbeSendsIdentifyDeviceInExactBlocksAndFreesBoth) {
+  AddDrive('C', platform::kDriveFixed, /*answersAta=*/true);
+  AddDrive('F', platform::kDriveFixed, /*answersAta=*/false);
+  platform::Handle internal = OpenVolume(u"\\\\.\\C:");
+  platform::Handle usb = OpenVolume(u"\\\\.\\F:");
+  EXPECT_NE(ProbeAtaIdentify(internal), 0);
+  EXPECT_EQ(ProbeAtaIdentify(usb), 0);
+  EXPECT_EQ(ProbeAtaIdentify(kInvalidHandleValue), 0);
+
+  auto ioctls = sim.volumes.Ioctls();
+  ASSERT_EQ(ioctls.size(), 3u);
+  for (const auto& rec : ioctls) {
+    EXPECT_EQ(rec.code, 0x7C088u);
+    ASSERT_EQ(rec.input.size(), 32u);
+    for (std::size_t i = 0; i < rec.input.size(); ++i) {
+      EXPECT_EQ(rec.input[i], i == 10 ? 0xEC : 0) << "input byte " << i;
+    }
+    EXPECT_EQ(rec.outputSize, 528u);
+    ASSERT_EQ(rec.outputOnCall.size(), 528u);
+    EXPECT_EQ(rec.outputOnCall[0] | rec.outputOnCall[1] << 8 | rec.outputOnCall[2] << 16 |
+                  rec.outputOnCall[3] << 24,
+              512);
+    for (std::size_t i = 4; i < rec.outputOnCall.size(); ++i) {
+      ASSERT_EQ(rec.outputOnCall[i], 0) << "output byte " << i;
+    }
+  }
+  EXPECT_EQ(ioctls[2].letter, '?');
+  EXPECT_EQ(sim.volumes.LiveBlocks(), 0u);
+  // Zero-filled fixed blocks, output freed before input, for each probe.
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) {
+    expected.insert(expected.end(),
+                    {"GlobalAlloc 0x40 32 -> block", "GlobalAlloc 0x40 528 -> block",
+                     "GlobalFree 528 -> null", "GlobalFree 32 -> null"});
+  }
+  EXPECT_EQ(sim.core.JournalOf("Global"), expected);
+}
+
+TEST_F(VolumeControlTest, ProbeThatCannotAllocateFailsAndFreesWhatItGot) {
+  AddDrive('C', platform::kDriveFixed, /*answersAta=*/true);
+  platform::Handle h = OpenVolume(u"\\\\.\\C:");
+  for (int skip : {0, 1}) {
+    sim.core.FailCall("GlobalAlloc", platform::kErrorNotEnoughMemory, skip, 1);
+    EXPECT_EQ(ProbeAtaIdentify(h), 0) << "allocation " << skip << " failing";
+    EXPECT_EQ(sim.volumes.LiveBlocks(), 0u);
+  }
+  EXPECT_TRUE(sim.volumes.Ioctls().empty());
+}
+
+TEST_F(VolumeControlTest, ControlsSendTheirCodesWithNoBuffers) {
+  AddDrive('E', platform::kDriveRemovable);
+  platform::Handle h = OpenVolume(u"\\\\.\\E:");
+  EXPECT_NE(DismountVolume(h), 0);
+  EXPECT_NE(LockVolume(h), 0);
+  EXPECT_EQ(sim.volumes.Drive('E').lockedBy, h);
+  EXPECT_EQ(OpenVolume(u"\\\\.\\E:"), kInvalidHandleValue) << "a locked volume refuses opens";
+  EXPECT_NE(UnlockVolume(h), 0);
+  EXPECT_EQ(UnlockVolume(h), 0) << "nothing left to unlock";
+  auto ioctls = sim.volumes.Ioctls();
+  ASSERT_EQ(ioctls.size(), 4u);
+  const std::uint32_t codes[] = {0x90020, 0x90018, 0x9001C, 0x9001C};
+  for (std::size_t i = 0; i < ioctls.size(); ++i) {
+    EXPECT_EQ(ioctls[i].code, codes[i]);
+    EXPECT_TRUE(ioctls[i].input.empty());
+    EXPECT_EQ(ioctls[i].outputSize, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace guard

@@ -202,6 +202,8 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
   std::uint32_t injected = 0;
   if (core_.TakeFault("CM_Get_DevNode_Status", &injected)) {
     result = injected;
+  } else if (status == nullptr || problem == nullptr) {
+    result = kCrInvalidPointer;
   } else if (flags != 0) {
     result = kCrInvalidFlag;
   } else if (d == nullptr) {
@@ -209,8 +211,6 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
   } else if (!d->present) {
     result = kCrNoSuchDevinst;
   } else if (d->statusFails) {
-    result = kCrFailure;
-  } else if (status == nullptr || problem == nullptr) {
     result = kCrFailure;
   }
   if (result != kCrSuccess) {

@@ -16,8 +16,9 @@ inline constexpr Guid kWpdClassGuid = {
     0xEEC5AD98, 0x8080, 0x425F, {0x92, 0x2A, 0xDA, 0xBF, 0x3D, 0xE3, 0xF6, 0x9A}};
 
 /// CONFIGRET values the simulated configuration manager returns.
-inline constexpr std::uint32_t kCrInvalidDevnode = 0x05;
+inline constexpr std::uint32_t kCrInvalidPointer = 0x03;
 inline constexpr std::uint32_t kCrInvalidFlag = 0x04;
+inline constexpr std::uint32_t kCrInvalidDevnode = 0x05;
 inline constexpr std::uint32_t kCrNoSuchDevinst = 0x0D;
 inline constexpr std::uint32_t kCrFailure = 0x13;
 

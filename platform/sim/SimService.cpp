@@ -83,12 +83,10 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
     std::uint64_t id = 0;
     std::uint32_t code = 0;
     ServiceHandlerRoutine handler = nullptr;
-    bool ready = threads_.WaitUntil(
-        [&] {
-          std::lock_guard lock(core_.Mutex());
-          return stopped_ || ended_ || !queue_.empty();
-        },
-        kNoLimit);
+    bool ready = threads_.Await([&] {
+      std::lock_guard lock(core_.Mutex());
+      return stopped_ || ended_ || !queue_.empty();
+    });
     {
       std::lock_guard lock(core_.Mutex());
       if (!ready || stopped_ || ended_) break;
@@ -196,13 +194,11 @@ bool SimService::SendControl(std::uint32_t code) {
   }
   threads_.scheduler().Changed();
   ControlFate fate = ControlFate::kQueued;
-  threads_.WaitUntil(
-      [&] {
-        std::lock_guard lock(core_.Mutex());
-        fate = fates_[id];
-        return fate != ControlFate::kQueued;
-      },
-      kNoLimit);
+  threads_.Await([&] {
+    std::lock_guard lock(core_.Mutex());
+    fate = fates_[id];
+    return fate != ControlFate::kQueued;
+  });
   return fate == ControlFate::kHandled;
 }
 

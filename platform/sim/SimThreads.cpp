@@ -1,6 +1,7 @@
 // The simulated machine's threads, events, virtual sleeps and timer queues.
 #include "platform/sim/SimThreads.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace platform::sim {
@@ -52,13 +53,27 @@ void SimThreads::AddThreadExitListener(std::function<void()> listener) {
 }
 
 bool SimThreads::WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
-  std::optional<std::chrono::steady_clock::time_point> deadline;
-  if (limit != kNoLimit) deadline = std::chrono::steady_clock::now() + limit;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + limit;
   for (;;) {
     std::uint64_t seen = scheduler_.Generation();
     if (ready()) return true;
-    WakeReason why = scheduler_.Block(seen, std::nullopt, deadline);
-    if (why == WakeReason::kRealTimeout || why == WakeReason::kEnded) return ready();
+    WakeReason why = WakeReason::kChanged;
+    if (scheduler_.Enabled()) {
+      why = scheduler_.Block(seen, core_.NowMs() + 1, deadline);
+    } else {
+      why = scheduler_.Block(seen, std::nullopt,
+                             std::min(deadline, Clock::now() + std::chrono::milliseconds(1)));
+    }
+    if (why == WakeReason::kEnded || Clock::now() >= deadline) return ready();
+  }
+}
+
+bool SimThreads::Await(const std::function<bool()>& ready) {
+  for (;;) {
+    std::uint64_t seen = scheduler_.Generation();
+    if (ready()) return true;
+    if (scheduler_.Block(seen) == WakeReason::kEnded) return ready();
   }
 }
 

@@ -31,8 +31,6 @@ struct SimTimer {
 
 /// How long a test's wait on the simulated machine may take in real time before it gives up.
 inline constexpr std::chrono::milliseconds kSafetyLimit{10000};
-/// A wait of the machine itself, which only an event or the end of the process ends.
-inline constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
 
 /// Threads are real threads; events are real events, so that a waiting thread wakes when
 /// another sets them. Sleep advances the virtual clock and never waits in the default mode; in
@@ -91,11 +89,15 @@ class SimThreads final : public Threads {
   /// Runs on every thread of the machine as it ends (its windows go with it).
   void AddThreadExitListener(std::function<void()> listener);
 
-  /// Blocks until ready() holds; ready is checked after every change of the machine's state.
-  /// False when the real-time limit passed first (a test fails then instead of hanging), or when
-  /// the process ended.
+  /// A test's wait: blocks until ready() holds, checked after every change of the machine's
+  /// state and at every virtual millisecond (every real millisecond in the default mode), so it
+  /// also sees what changes without notice, such as debug lines. False when the real-time limit
+  /// passed first (a test fails then instead of hanging), or when the process ended.
   bool WaitUntil(const std::function<bool()>& ready,
                  std::chrono::milliseconds limit = kSafetyLimit);
+  /// The machine's own waits: blocks until ready() holds, checked after every change of the
+  /// machine's state. False when the process ended first.
+  bool Await(const std::function<bool()>& ready);
 
   /// Ends the simulated process: every thread of the machine ends at its next wait.
   void EndProcess();

@@ -310,12 +310,10 @@ bool SimWindowing::SendMessageW(Handle window, std::uint32_t message, std::uintp
     return true;
   }
   threads_.scheduler().Changed();
-  threads_.WaitUntil(
-      [&] {
-        std::lock_guard lock(core_.Mutex());
-        return sent->done;
-      },
-      kNoLimit);
+  threads_.Await([&] {
+    std::lock_guard lock(core_.Mutex());
+    return sent->done;
+  });
   std::lock_guard lock(core_.Mutex());
   if (!sent->done) {
     // The process ended first: the message stays undelivered.

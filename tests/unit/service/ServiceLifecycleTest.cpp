@@ -256,6 +256,45 @@ TEST_F(ServiceHostTest, AlwaysFailingStatusReportsEndBounded) {
   ASSERT_TRUE(WaitForExit());
 }
 
+// A device arrival handled on the worker, control codes on the main thread and poll ticks on
+// timer threads all work on the one guard at once; each waits for the guard in turn (the clock
+// goes on meanwhile) and the volumes end as the last requests ask.
+TEST_F(ServiceHostTest, ArrivalControlsAndPollOverlapOnTheGuard) {
+  using platform::sim::SimDrive;
+  sim->volumes.SetDrive('E', SimDrive{platform::kDriveRemovable, true});
+  sim->volumes.SetDrive('F', SimDrive{platform::kDriveCdrom, true});
+  StartProcess();
+  ASSERT_TRUE(sim->service.WaitForState(kRunning));
+  ASSERT_TRUE(sim->service.SendControl(kControlRemovableLockOn));
+  const platform::Handle window = sim->windowing.FindWindowW(kNotifyWindowClass, kServiceName);
+  ASSERT_NE(window, platform::kNullHandle);
+
+  std::atomic<int> sent{0};
+  sim->threads.StartThread("controls", [&] {
+    sim->threads.Sleep(995);
+    for (std::uint32_t code : {130u, 129u, 128u}) {
+      if (sim->service.SendControl(code)) ++sent;
+    }
+  });
+  sim->threads.Sleep(1000);
+  sim->volumes.SetDrive('G', SimDrive{platform::kDriveRemovable, true});
+  platform::DevBroadcastVolume arrival{sizeof(platform::DevBroadcastVolume),
+                                       platform::kDbtDevtypVolume, 0, 1u << 6, 0};
+  std::intptr_t result = 0;
+  ASSERT_TRUE(sim->windowing.SendMessageW(window, platform::kWmDeviceChange,
+                                          platform::kDbtDeviceArrival,
+                                          reinterpret_cast<std::intptr_t>(&arrival), &result));
+  EXPECT_EQ(result, 1);
+  ASSERT_TRUE(sim->threads.WaitUntil([&] { return sent.load() == 3; }));
+  sim->threads.Sleep(3000);
+  for (char letter : {'E', 'F', 'G'}) {
+    EXPECT_NE(sim->volumes.Drive(letter).lockedBy, platform::kNullHandle) << letter;
+  }
+  EXPECT_EQ(Count("\n(VexService) Handle device arrival finish"), 1);
+  ASSERT_TRUE(sim->service.SendControl(kControlStopService));
+  ASSERT_TRUE(WaitForExit());
+}
+
 // Twenty virtual seconds of the whole service (worker polling every millisecond, the poll
 // timer ticking every second) take well under a second of real time.
 TEST_F(ServiceHostTest, TwentyVirtualSecondsRunQuickly) {

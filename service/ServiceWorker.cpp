@@ -88,8 +88,10 @@ std::intptr_t NotifyWndProc(platform::Handle window, std::uint32_t message, std:
   if (message == platform::kWmDeviceChange &&
       (guard::VolumeGuard::RemovableLock == 1 || guard::VolumeGuard::OpticalLock == 1)) {
     platform::LogW(u"\n(VexService) Get Device change in WndProc");
-    return guard::TheVolumeGuard().OnDeviceChange(static_cast<std::uint32_t>(wParam),
-                                                  reinterpret_cast<const void*>(lParam));
+    // lParam carries the broadcast's address.
+    return guard::TheVolumeGuard().OnDeviceChange(
+        static_cast<std::uint32_t>(wParam),
+        reinterpret_cast<const void*>(lParam));  // NOLINT(performance-no-int-to-ptr)
   }
   if (message == platform::kWmTimer) platform::LogW(u"timer timer");
   return Windowing().DefWindowProcW(window, message, wParam, lParam);

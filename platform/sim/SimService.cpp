@@ -1,6 +1,7 @@
 // The simulated Service Control Manager.
 #include "platform/sim/SimService.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include "platform/Text.h"
@@ -137,7 +138,7 @@ Handle SimService::RegisterServiceCtrlHandlerW(const char16_t* serviceName,
   }
   // An own-process service's name is not checked, as on Windows.
   handler_ = handler;
-  statusHandle_ = kStatusHandleBase + 4 * ++registrations_;
+  statusHandle_ = kStatusHandleBase + Handle{4} * ++registrations_;
   core_.Record("RegisterServiceCtrlHandlerW " + name + " -> " + HandleText(statusHandle_));
   return statusHandle_;
 }
@@ -240,10 +241,9 @@ bool SimService::WaitForState(std::uint32_t state, std::chrono::milliseconds lim
   return threads_.WaitUntil(
       [&] {
         std::lock_guard lock(core_.Mutex());
-        for (const StatusReport& r : reports_) {
-          if (r.result != 0 && r.status.dwCurrentState == state) return true;
-        }
-        return false;
+        return std::any_of(reports_.begin(), reports_.end(), [state](const StatusReport& r) {
+          return r.result != 0 && r.status.dwCurrentState == state;
+        });
       },
       limit);
 }

@@ -74,7 +74,7 @@ class SimWindowing final : public Windowing {
  public:
   SimWindowing(SimCore& core, SimThreads& threads);
 
-  std::uint16_t RegisterClassW(const WndClass* windowClass) override;
+  std::uint16_t RegisterClassW(const WndClass* wc) override;
   Handle CreateWindowExW(std::uint32_t exStyle, const char16_t* className,
                          const char16_t* windowName, std::uint32_t style, std::int32_t x,
                          std::int32_t y, std::int32_t width, std::int32_t height, Handle parent,

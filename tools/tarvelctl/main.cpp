@@ -10,7 +10,7 @@
 
 namespace {
 
-int Run(std::vector<std::string> args) {
+int Run(const std::vector<std::string>& args) {
   std::unique_ptr<tarvelctl::Host> host = tarvelctl::CreateHost();
   tarvelctl::ToolContext ctx{*host, std::cout, std::cerr,
                              static_cast<std::uint64_t>(std::time(nullptr))};
@@ -26,7 +26,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     args.push_back(platform::ToUtf8(reinterpret_cast<const char16_t*>(argv[i])));
   }
-  return Run(std::move(args));
+  return Run(args);
 }
 #else
 int main(int argc, char** argv) {

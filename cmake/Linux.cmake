@@ -4,11 +4,13 @@ pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt)
 
 tarvel_library(tarvel_platform_sim platform/sim tarvel_platform PkgConfig::GCRYPT)
 
+include(cmake/Simulator.cmake)
+
 enable_testing()
 find_package(GTest REQUIRED)
 file(GLOB_RECURSE unit_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${unit_srcs})
-target_link_libraries(unit_tests PRIVATE tarvel_service tarvel_platform_sim GTest::gtest
+target_link_libraries(unit_tests PRIVATE tarvel_simulator tarvel_service tarvel_platform_sim GTest::gtest
                                          GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)

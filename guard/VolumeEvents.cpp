@@ -1,4 +1,5 @@
 // The guard's run-time toggles and its handling of device-change broadcasts.
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -28,6 +29,26 @@ void EnablePortableDevicesLogged() {
     std::u16string line = u"\n(VexService) " + e.text();
     platform::LogW(line.c_str());
   }
+}
+
+// The unit mask of a volume arrival broadcast. The broadcast is read field by field, each only
+// once its size field shows that the broadcast reaches that far, so nothing past its end is
+// ever read. A null pointer, a header that is not a volume's, or a volume broadcast too short
+// to carry a mask gives no mask.
+bool ReadUnitMask(const void* data, std::uint32_t* unitMask) {
+  using platform::DevBroadcastHdr;
+  using platform::DevBroadcastVolume;
+  if (data == nullptr) return false;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  std::uint32_t size = 0;
+  std::memcpy(&size, bytes + offsetof(DevBroadcastHdr, dbch_size), sizeof size);
+  if (size < sizeof(DevBroadcastHdr)) return false;
+  std::uint32_t type = 0;
+  std::memcpy(&type, bytes + offsetof(DevBroadcastHdr, dbch_devicetype), sizeof type);
+  constexpr std::size_t kMaskOffset = offsetof(DevBroadcastVolume, dbcv_unitmask);
+  if (type != platform::kDbtDevtypVolume || size < kMaskOffset + sizeof *unitMask) return false;
+  std::memcpy(unitMask, bytes + kMaskOffset, sizeof *unitMask);
+  return true;
 }
 
 }  // namespace
@@ -86,29 +107,18 @@ std::int32_t VolumeGuard::OnDeviceChange(std::uint32_t event, const void* data) 
   std::lock_guard lock(mutex_);
   if (event == platform::kDbtDeviceArrival) {
     platform::LogW(u"\n(VexService) Device arrival");
-    // The header is read only when there is one, and the unit mask only when the header says
-    // the broadcast is a volume broadcast long enough to hold it.
-    platform::DevBroadcastHdr header{};
-    if (data != nullptr) std::memcpy(&header, data, sizeof header);
-    constexpr std::uint32_t kMaskEnd =
-        offsetof(platform::DevBroadcastVolume, dbcv_unitmask) + sizeof(std::uint32_t);
-    if (data != nullptr && header.dbch_devicetype == platform::kDbtDevtypVolume &&
-        header.dbch_size >= kMaskEnd) {
-      std::uint32_t unitMask = 0;
-      std::memcpy(&unitMask,
-                  static_cast<const std::uint8_t*>(data) +
-                      offsetof(platform::DevBroadcastVolume, dbcv_unitmask),
-                  sizeof unitMask);
+    std::uint32_t unitMask = 0;
+    if (ReadUnitMask(data, &unitMask)) {
       std::int32_t cls = ClassifyArrival(unitMask);
       char16_t path[kVolumePathSize];
       InitVolumePath(path);
       AppendDriveLetter(path, static_cast<int>(arrivalIndex));
+      const int letter = static_cast<int>(arrivalIndex);
       if (cls == kClassRemovable && GetRemovableLock()) {
         Handle h = kInvalidHandleValue;
         if (arrivalRecorded_) {
           h = OpenVolume(path);
-          removableHandles[removableCount - 1] = h;
-          removableLocked_[removableCount - 1] = false;
+          Hold(KindOf(kRemovableKind), removableCount - 1, h, letter);
         }
         // Without a slot for the arrival's own handle, the lock pass still takes the volume.
         if (h != kInvalidHandleValue || !arrivalRecorded_) {
@@ -116,14 +126,11 @@ std::int32_t VolumeGuard::OnDeviceChange(std::uint32_t event, const void* data) 
           LockSweep(kSweepRemovable);
         }
       } else if (cls == kClassOptical && GetOpticalLock() && arrivalRecorded_) {
-        std::int32_t slot = opticalCount - 1;
-        Handle h = OpenVolume(path);
-        opticalHandles[slot] = h;
-        opticalLocked_[slot] = false;
-        if (h != kInvalidHandleValue) {
-          platform::Current().threads->Sleep(kArrivalPauseMs);
-          DismountVolume(h);
-          opticalLocked_[slot] = LockVolume(h) != 0;
+        // The arrival's own handle takes the disc and stays held.
+        const Kind optical = KindOf(kOpticalKind);
+        Hold(optical, opticalCount - 1, OpenVolume(path), letter);
+        if (opticalHandles[opticalCount - 1] != kInvalidHandleValue) {
+          Take(optical, opticalCount - 1);
         }
       }
     }

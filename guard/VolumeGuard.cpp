@@ -44,8 +44,8 @@ VolumeGuard::VolumeGuard() {
 }
 
 VolumeGuard::Kind VolumeGuard::KindOf(HandleKind kind) {
-  if (kind == kOpticalKind) return Kind{opticalCount, opticalHandles, opticalLocked_};
-  return Kind{removableCount, removableHandles, removableLocked_};
+  if (kind == kOpticalKind) return Kind{opticalCount, opticalHandles, opticalInfo_};
+  return Kind{removableCount, removableHandles, removableInfo_};
 }
 
 bool VolumeGuard::GetRemovableLock() const {
@@ -59,31 +59,31 @@ bool VolumeGuard::GetOpticalLock() const {
 // or removal in between. Before that happens the kind gives up first the entries that hold no
 // handle (0 or INVALID_HANDLE_VALUE), then those whose handle holds no lock; the entries that
 // hold locks are kept, so a blocked volume never ends unlocked for want of a slot. Only when
-// all 26 hold locks is the new entry refused.
+// all 26 hold live locks, one per drive letter, is the new entry refused.
 bool VolumeGuard::MakeRoom(const Kind& k) {
   if (k.count < kDriveCount) return true;
   std::int32_t kept = 0;
   for (std::int32_t i = 0; i < k.count; ++i) {
     if (k.slots[i] == kNullHandle || k.slots[i] == kInvalidHandleValue) continue;
     k.slots[kept] = k.slots[i];
-    k.locked[kept] = k.locked[i];
+    k.info[kept] = k.info[i];
     ++kept;
   }
   if (kept == kDriveCount) {
     kept = 0;
     for (std::int32_t i = 0; i < kDriveCount; ++i) {
-      if (!k.locked[i]) {
+      if (!k.info[i].locked) {
         Threads().CloseHandle(k.slots[i]);
         continue;
       }
       k.slots[kept] = k.slots[i];
-      k.locked[kept] = true;
+      k.info[kept] = k.info[i];
       ++kept;
     }
   }
   for (std::int32_t i = kept; i < kDriveCount; ++i) {
     k.slots[i] = kNullHandle;
-    k.locked[i] = false;
+    k.info[i] = SlotInfo{};
   }
   k.count = kept;
   return k.count < kDriveCount;
@@ -95,19 +95,37 @@ bool VolumeGuard::RecordEntry(const Kind& k) {
   return true;
 }
 
+void VolumeGuard::Hold(const Kind& k, std::int32_t slot, Handle h, int letter) {
+  k.slots[slot] = h;
+  k.info[slot] = SlotInfo{false, static_cast<std::int8_t>(h == kInvalidHandleValue ? -1 : letter)};
+}
+
 Handle VolumeGuard::OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter) {
   AppendDriveLetter(path, letter);
   Handle h = OpenVolume(path);
   CutVolumePath(path);
-  k.slots[k.count] = h;
-  k.locked[k.count] = false;
+  Hold(k, k.count, h, letter);
   return h;
 }
 
 void VolumeGuard::Take(const Kind& k, std::int32_t slot) {
   Threads().Sleep(kTakePauseMs);
   DismountVolume(k.slots[slot]);
-  k.locked[slot] = LockVolume(k.slots[slot]) != 0;
+  k.info[slot].locked = LockVolume(k.slots[slot]) != 0;
+  if (k.info[slot].locked) ForgetSupersededLocks(k, slot);
+}
+
+// A volume admits one lock at a time. A lock just granted on a letter therefore shows that any
+// other slot recorded as locking that letter holds a handle on a volume that has gone away (a
+// stick pulled and another put in its place, with no removal seen in between). Such a slot
+// holds no lock any more and may be given up when its kind runs out of room.
+void VolumeGuard::ForgetSupersededLocks(const Kind& k, std::int32_t slot) {
+  const std::int8_t letter = k.info[slot].letter;
+  for (SlotInfo* table : {removableInfo_, opticalInfo_}) {
+    for (std::int32_t i = 0; i < kDriveCount; ++i) {
+      if (&table[i] != &k.info[slot] && table[i].letter == letter) table[i].locked = false;
+    }
+  }
 }
 
 void VolumeGuard::GiveBack(const Kind& k, std::int32_t slot) {
@@ -119,7 +137,7 @@ void VolumeGuard::GiveBack(const Kind& k, std::int32_t slot) {
 void VolumeGuard::CloseSlot(const Kind& k, std::int32_t slot) {
   Threads().CloseHandle(k.slots[slot]);
   k.slots[slot] = kNullHandle;
-  k.locked[slot] = false;
+  k.info[slot] = SlotInfo{};
 }
 
 void VolumeGuard::CloseVolumeHandles(std::uint8_t kind) {
@@ -138,11 +156,11 @@ void VolumeGuard::CloseVolumeHandles(std::uint8_t kind) {
   }
   if (removable) {
     removableCount = 0;
-    for (bool& l : removableLocked_) l = false;
+    for (SlotInfo& info : removableInfo_) info = SlotInfo{};
   }
   if (optical) {
     opticalCount = 0;
-    for (bool& l : opticalLocked_) l = false;
+    for (SlotInfo& info : opticalInfo_) info = SlotInfo{};
   }
 }
 

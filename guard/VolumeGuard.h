@@ -76,24 +76,29 @@ class VolumeGuard {
   platform::Handle opticalHandles[kDriveCount] = {};
 
  private:
-  /// One kind's count, slots and lock bookkeeping.
+  /// What the guard knows of the handle in one slot, for giving up slots when a kind runs out.
+  struct SlotInfo {
+    bool locked = false;      ///< its lock request succeeded and no later lock superseded it
+    std::int8_t letter = -1;  ///< the DriveLetters index it was opened on, -1 for none
+  };
+  /// One kind's count, slots and bookkeeping.
   struct Kind {
     std::int32_t& count;
     platform::Handle* slots;
-    bool* locked;
+    SlotInfo* info;
   };
   Kind KindOf(HandleKind kind);
   bool MakeRoom(const Kind& k);
   bool RecordEntry(const Kind& k);
+  void Hold(const Kind& k, std::int32_t slot, platform::Handle h, int letter);
   platform::Handle OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter);
   void Take(const Kind& k, std::int32_t slot);
+  void ForgetSupersededLocks(const Kind& k, std::int32_t slot);
   void GiveBack(const Kind& k, std::int32_t slot);
   void CloseSlot(const Kind& k, std::int32_t slot);
 
-  /// Which slots hold a handle whose lock request succeeded. Slots whose handle holds no lock
-  /// are the ones given up first when a kind runs out of slots.
-  bool removableLocked_[kDriveCount] = {};
-  bool opticalLocked_[kDriveCount] = {};
+  SlotInfo removableInfo_[kDriveCount] = {};
+  SlotInfo opticalInfo_[kDriveCount] = {};
   /// Whether the latest ClassifyArrival found room for its entry.
   bool arrivalRecorded_ = false;
   std::recursive_mutex mutex_;

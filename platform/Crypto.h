@@ -33,7 +33,6 @@ inline constexpr std::uint32_t kNteExists = 0x8009000Fu;
 inline constexpr std::uint32_t kNteBadKeyset = 0x80090016u;
 inline constexpr std::uint32_t kNteProvTypeNotDef = 0x80090017u;
 inline constexpr std::uint32_t kNteKeysetNotDef = 0x80090019u;
-inline constexpr std::uint32_t kErrorMoreData = 234;
 
 /// The advapi32 CryptoAPI calls of the policy decryption (and of the tool that encrypts).
 /// Failures set the calling thread's last error, read through Threads::GetLastError.

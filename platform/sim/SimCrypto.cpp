@@ -298,7 +298,7 @@ Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool
   if (length == nullptr || (data == nullptr && *length > 0)) {
     return Fail(what, kErrorInvalidParameter);
   }
-  if (*length > capacity) return Fail(what, kErrorMoreData);
+  if (*length > capacity) return Fail(what, kErrorMoreDataCode);
   Key& k = it->second;
   // The keystream goes on from where the previous call of this key stopped.
   std::vector<std::uint8_t> stream(k.streamOffset + *length, 0);

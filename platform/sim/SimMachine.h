@@ -5,7 +5,10 @@
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimCrypto.h"
 #include "platform/sim/SimDebug.h"
+#include "platform/sim/SimDevices.h"
 #include "platform/sim/SimFiles.h"
+#include "platform/sim/SimProcess.h"
+#include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimThreads.h"
 #include "platform/sim/SimVolumes.h"
 
@@ -27,7 +30,10 @@ class SimMachine {
   SimVolumes volumes{core};
   SimThreads threads{core};
   SimDebug debug{core};
+  SimRegistry registry{core};
+  SimProcess process{core};
   SimFiles files{core};
+  SimDevices devices{core};
   SimCrypto crypto{core};
 
  private:

@@ -4,7 +4,10 @@
 #include "platform/Platform.h"
 #include "platform/win32/Win32Crypto.h"
 #include "platform/win32/Win32Debug.h"
+#include "platform/win32/Win32Devices.h"
 #include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32Process.h"
+#include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Threads.h"
 #include "platform/win32/Win32Volumes.h"
 
@@ -20,7 +23,10 @@ class Win32Platform {
   Win32Volumes volumes;
   Win32Threads threads;
   Win32Debug debug;
+  Win32Registry registry;
+  Win32Process process;
   Win32Files files;
+  Win32Devices devices;
   Win32Crypto crypto;
 
  private:

@@ -147,7 +147,7 @@ TEST(SimCryptoTest, FinalCallsRestartTheKeystream) {
   // A buffer too small for CryptEncrypt is refused.
   n = 8;
   EXPECT_EQ(m.crypto.CryptEncrypt(key, 0, 1, 0, a.data(), &n, 4), 0);
-  EXPECT_EQ(m.threads.GetLastError(), kErrorMoreData);
+  EXPECT_EQ(m.threads.GetLastError(), kErrorMoreDataCode);
   m.crypto.SetCipherResult(2);
   EXPECT_EQ(m.crypto.CryptDecrypt(key, 0, 1, 0, a.data(), &n), 2);
   m.crypto.CryptDestroyKey(key);

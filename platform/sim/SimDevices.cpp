@@ -1,0 +1,281 @@
+// The simulated machine's device installation.
+#include "platform/sim/SimDevices.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Text.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr std::uint32_t kDigcfAllClasses = 0x4;
+constexpr std::uint32_t kCmDisableBits = 0xF;
+
+std::string Hex(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", v);
+  return buf;
+}
+
+std::string TextOf(const char16_t* s) {
+  return s == nullptr ? "(null)" : ToUtf8(s);
+}
+
+}  // namespace
+
+std::string GuidText(const Guid& g) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(g.data1), g.data2, g.data3, g.data4[0], g.data4[1],
+                g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+  return buf;
+}
+
+bool operator==(const Guid& a, const Guid& b) {
+  return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
+         std::memcmp(a.data4, b.data4, sizeof a.data4) == 0;
+}
+
+void SimDevices::AddClass(const std::u16string& name, const Guid& guid) {
+  std::lock_guard lock(core_.Mutex());
+  classes_.push_back(SimClass{name, guid});
+}
+
+void SimDevices::RemoveClass(const std::u16string& name) {
+  std::lock_guard lock(core_.Mutex());
+  std::erase_if(classes_, [&](const SimClass& c) {
+    return CompareIgnoringAsciiCase(c.name.c_str(), name.c_str()) == 0;
+  });
+}
+
+std::uint32_t SimDevices::AddDevice(const Guid& classGuid, bool present, std::uint32_t problem) {
+  std::lock_guard lock(core_.Mutex());
+  SimDevice d;
+  d.classGuid = classGuid;
+  d.devInst = nextDevInst_++;
+  d.present = present;
+  d.problem = problem;
+  devices_.push_back(d);
+  return d.devInst;
+}
+
+void SimDevices::SetDevice(const SimDevice& device) {
+  std::lock_guard lock(core_.Mutex());
+  if (SimDevice* d = DeviceOf(device.devInst)) *d = device;
+}
+
+SimDevice SimDevices::Device(std::uint32_t devInst) const {
+  std::lock_guard lock(core_.Mutex());
+  for (const auto& d : devices_) {
+    if (d.devInst == devInst) return d;
+  }
+  return SimDevice{};
+}
+
+std::vector<SimDevice> SimDevices::AllDevices() const {
+  std::lock_guard lock(core_.Mutex());
+  return devices_;
+}
+
+SimDevice* SimDevices::DeviceOf(std::uint32_t devInst) {
+  for (auto& d : devices_) {
+    if (d.devInst == devInst) return &d;
+  }
+  return nullptr;
+}
+
+Bool SimDevices::SetupDiClassGuidsFromNameW(const char16_t* className, Guid* list,
+                                            std::uint32_t listSize, std::uint32_t* requiredSize) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what =
+      "SetupDiClassGuidsFromNameW " + TextOf(className) + " " + std::to_string(listSize);
+  auto fail = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    core_.Record(what + " -> 0 err=" + std::to_string(error));
+    return Bool{0};
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("SetupDiClassGuidsFromNameW", &injected)) return fail(injected);
+  if (className == nullptr || (list == nullptr && listSize != 0)) {
+    return fail(kErrorInvalidParameter);
+  }
+  std::vector<Guid> found;
+  for (const auto& c : classes_) {
+    if (CompareIgnoringAsciiCase(c.name.c_str(), className) == 0) found.push_back(c.guid);
+  }
+  if (requiredSize != nullptr) *requiredSize = static_cast<std::uint32_t>(found.size());
+  // Entries beyond the list's size are not written; with no class of that name nothing is,
+  // and the call still succeeds with a required size of 0, as Wine's does.
+  std::string guids;
+  for (std::uint32_t i = 0; i < found.size() && i < listSize; ++i) {
+    list[i] = found[i];
+    guids += " " + GuidText(found[i]);
+  }
+  std::string result = " required=" + std::to_string(found.size()) + guids;
+  if (found.size() > listSize) {
+    SimCore::SetLastError(kErrorInsufficientBuffer);
+    core_.Record(what + " -> 0" + result);
+    return 0;
+  }
+  core_.Record(what + " -> 1" + result);
+  return 1;
+}
+
+Handle SimDevices::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator,
+                                        Handle parent, std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "SetupDiGetClassDevsW " +
+                     (classGuid == nullptr ? std::string("(null)") : GuidText(*classGuid)) + " " +
+                     TextOf(enumerator) + " " + HandleText(parent) + " " + Hex(flags);
+  auto fail = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    core_.Record(what + " -> INVALID_HANDLE_VALUE err=" + std::to_string(error));
+    return kInvalidHandleValue;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("SetupDiGetClassDevsW", &injected)) return fail(injected);
+  const bool allClasses = (flags & kDigcfAllClasses) != 0;
+  if (classGuid == nullptr && !allClasses) return fail(kErrorInvalidParameter);
+  std::vector<std::uint32_t> snapshot;
+  for (const auto& d : devices_) {
+    if (!allClasses && !(d.classGuid == *classGuid)) continue;
+    if ((flags & kDigcfPresent) != 0 && !d.present) continue;
+    snapshot.push_back(d.devInst);
+  }
+  Handle set = core_.OpenHandle(
+      HandleEntry{"devinfo", classGuid == nullptr ? std::string("all") : GuidText(*classGuid)},
+      [this](Handle closed) { sets_.erase(closed); });
+  std::string count = std::to_string(snapshot.size());
+  sets_[set] = std::move(snapshot);
+  core_.Record(what + " -> " + HandleText(set) + " devices=" + count);
+  return set;
+}
+
+Bool SimDevices::SetupDiEnumDeviceInfo(Handle set, std::uint32_t index, SpDevinfoData* data) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "SetupDiEnumDeviceInfo " + HandleText(set) + " " + std::to_string(index) +
+                     " cbSize=" + (data == nullptr ? "(null)" : std::to_string(data->cbSize));
+  auto fail = [&](std::uint32_t error) {
+    SimCore::SetLastError(error);
+    core_.Record(what + " -> 0 err=" + std::to_string(error));
+    return Bool{0};
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("SetupDiEnumDeviceInfo", &injected)) return fail(injected);
+  auto it = sets_.find(set);
+  if (it == sets_.end()) return fail(kErrorInvalidHandle);
+  if (data == nullptr) return fail(kErrorInvalidParameter);
+  if (data->cbSize != sizeof(SpDevinfoData)) return fail(kErrorInvalidUserBuffer);
+  if (index >= it->second.size()) return fail(kErrorNoMoreItems);
+  const SimDevice* d = DeviceOf(it->second[index]);
+  if (d == nullptr) return fail(kErrorNoMoreItems);
+  data->classGuid = d->classGuid;
+  data->devInst = d->devInst;
+  data->reserved = set;
+  core_.Record(what + " -> 1 devinst=" + std::to_string(d->devInst));
+  return 1;
+}
+
+Bool SimDevices::SetupDiDestroyDeviceInfoList(Handle set) {
+  std::lock_guard lock(core_.Mutex());
+  std::uint32_t injected = 0;
+  Bool ok = 0;
+  if (core_.TakeFault("SetupDiDestroyDeviceInfoList", &injected)) {
+    SimCore::SetLastError(injected);
+  } else if (!sets_.contains(set)) {
+    SimCore::SetLastError(kErrorInvalidHandle);
+  } else {
+    ok = core_.CloseHandle(set) ? 1 : 0;
+  }
+  core_.Record("SetupDiDestroyDeviceInfoList " + HandleText(set) + " -> " + std::to_string(ok));
+  return ok;
+}
+
+std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint32_t* problem,
+                                                std::uint32_t devInst, std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + Hex(flags) + " -> ";
+  SimDevice* d = DeviceOf(devInst);
+  std::uint32_t result = kCrSuccess;
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CM_Get_DevNode_Status", &injected)) {
+    result = injected;
+  } else if (status == nullptr || problem == nullptr) {
+    result = kCrInvalidPointer;
+  } else if (flags != 0) {
+    result = kCrInvalidFlag;
+  } else if (d == nullptr) {
+    result = kCrInvalidDevnode;
+  } else if (!d->present) {
+    result = kCrNoSuchDevinst;
+  } else if (d->statusFails) {
+    result = kCrFailure;
+  }
+  if (result != kCrSuccess) {
+    // A failed query writes neither output.
+    core_.Record(what + Hex(result));
+    return result;
+  }
+  if (d->statusSilent) {
+    core_.Record(what + Hex(result) + " (nothing written)");
+    return result;
+  }
+  *status = kDnDriverLoaded | (d->problem == 0 ? kDnStarted : kDnHasProblem);
+  *problem = d->problem;
+  core_.Record(what + Hex(result) + " status=" + Hex(*status) +
+               " problem=" + std::to_string(*problem));
+  return result;
+}
+
+std::uint32_t SimDevices::CM_Enable_DevNode(std::uint32_t devInst, std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  SimDevice* d = DeviceOf(devInst);
+  if (d != nullptr) ++d->enableCalls;
+  std::uint32_t result = kCrSuccess;
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CM_Enable_DevNode", &injected)) {
+    result = injected;
+  } else if (flags != 0) {
+    result = kCrInvalidFlag;
+  } else if (d == nullptr) {
+    result = kCrInvalidDevnode;
+  } else if (!d->present) {
+    result = kCrNoSuchDevinst;
+  } else if (d->enableFails) {
+    result = kCrFailure;
+  } else if (d->problem == kCmProbDisabled) {
+    // Enabling clears the disabled state; other problems (a missing driver, say) remain.
+    d->problem = 0;
+  }
+  core_.Record("CM_Enable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " +
+               Hex(result));
+  return result;
+}
+
+std::uint32_t SimDevices::CM_Disable_DevNode(std::uint32_t devInst, std::uint32_t flags) {
+  std::lock_guard lock(core_.Mutex());
+  SimDevice* d = DeviceOf(devInst);
+  if (d != nullptr) ++d->disableCalls;
+  std::uint32_t result = kCrSuccess;
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CM_Disable_DevNode", &injected)) {
+    result = injected;
+  } else if ((flags & ~kCmDisableBits) != 0) {
+    result = kCrInvalidFlag;
+  } else if (d == nullptr) {
+    result = kCrInvalidDevnode;
+  } else if (!d->present) {
+    result = kCrNoSuchDevinst;
+  } else if (d->disableFails) {
+    result = kCrFailure;
+  } else {
+    d->problem = kCmProbDisabled;
+  }
+  core_.Record("CM_Disable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " +
+               Hex(result));
+  return result;
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,381 @@
+// The simulated machine's registry.
+#include "platform/sim/SimRegistry.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Text.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr char16_t kSeparator = u'\\';
+
+std::u16string Fold(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return out;
+}
+
+std::string Hex(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", v);
+  return buf;
+}
+
+std::string Quoted(const char16_t* text) {
+  return text == nullptr ? std::string("(null)") : "\"" + ToUtf8(text) + "\"";
+}
+
+// Journals name the predefined roots.
+std::string KeyText(Hkey key) {
+  if (key == kHkeyLocalMachine) return "HKLM";
+  if (key == kHkeyCurrentUser) return "HKCU";
+  return HandleText(key);
+}
+
+// Whether path is ancestor itself or lies below it.
+bool AtOrBelow(const std::u16string& path, const std::u16string& ancestor) {
+  if (!path.starts_with(ancestor)) return false;
+  return path.size() == ancestor.size() || path[ancestor.size()] == kSeparator;
+}
+
+}  // namespace
+
+SimRegistry::SimRegistry(SimCore& core) : core_(core) {
+  keys_[u"HKLM"] = Key{u"HKLM", {}};
+  keys_[u"HKCU"] = Key{u"HKCU", {}};
+}
+
+std::u16string SimRegistry::Base(Hkey root, std::uint32_t* access) const {
+  if (root == kHkeyLocalMachine || root == kHkeyCurrentUser) {
+    if (access != nullptr) *access = kKeyAllAccess;
+    return root == kHkeyLocalMachine ? u"HKLM" : u"HKCU";
+  }
+  const OpenKey* k = FindOpen(root);
+  if (k == nullptr) return {};
+  if (access != nullptr) *access = k->access;
+  return k->path;
+}
+
+std::int32_t SimRegistry::Levels(const std::u16string& base, const char16_t* subKey,
+                                 std::vector<std::u16string>* folded,
+                                 std::vector<std::u16string>* display) const {
+  std::u16string_view rest = subKey == nullptr ? std::u16string_view() : subKey;
+  // One trailing backslash is accepted and names the same key; a leading one, or an empty
+  // name between two, is refused as Windows refuses it.
+  if (!rest.empty() && rest.back() == kSeparator) rest.remove_suffix(1);
+  std::u16string foldedPath = base;
+  std::u16string displayPath = base;
+  while (!rest.empty()) {
+    std::size_t end = rest.find(kSeparator);
+    std::u16string_view part = rest.substr(0, end);
+    if (part.empty()) return kErrorBadPathname;
+    foldedPath += kSeparator;
+    foldedPath += Fold(part);
+    displayPath += kSeparator;
+    displayPath += part;
+    folded->push_back(foldedPath);
+    display->push_back(displayPath);
+    rest = end == std::u16string_view::npos ? std::u16string_view() : rest.substr(end + 1);
+    if (end != std::u16string_view::npos && rest.empty()) return kErrorBadPathname;
+  }
+  return kErrorSuccess;
+}
+
+bool SimRegistry::Denied(const std::u16string& path, std::uint32_t access) const {
+  return std::any_of(denials_.begin(), denials_.end(), [&](const Denial& d) {
+    return (d.mask & access) != 0 && AtOrBelow(path, d.path);
+  });
+}
+
+SimRegistry::Key* SimRegistry::FindKey(const std::u16string& folded) {
+  auto it = keys_.find(folded);
+  return it == keys_.end() ? nullptr : &it->second;
+}
+
+const SimRegistry::OpenKey* SimRegistry::FindOpen(Hkey key) const {
+  auto it = open_.find(key);
+  return it == open_.end() ? nullptr : &it->second;
+}
+
+Hkey SimRegistry::OpenHandleFor(const std::u16string& folded, std::uint32_t access) {
+  Hkey h = core_.OpenHandle(HandleEntry{"regkey", ToUtf8(folded)},
+                            [this](Handle closed) { open_.erase(closed); });
+  open_[h] = OpenKey{folded, access};
+  return h;
+}
+
+std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::uint32_t options,
+                                        std::uint32_t access, Hkey* result) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "RegOpenKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
+                     std::to_string(options) + " " + Hex(access);
+  auto done = [&](std::int32_t status, Hkey h) {
+    if (result != nullptr) *result = h;
+    core_.Record(what + " -> " + std::to_string(status) +
+                 (status == kErrorSuccess ? " " + HandleText(h) : std::string()));
+    return status;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("RegOpenKeyExW", &injected)) {
+    return done(static_cast<std::int32_t>(injected), 0);
+  }
+  if (result == nullptr) return done(kErrorInvalidParameter, 0);
+  std::u16string base = Base(root, nullptr);
+  if (base.empty()) return done(kErrorInvalidHandle, 0);
+  std::vector<std::u16string> folded;
+  std::vector<std::u16string> display;
+  std::int32_t status = Levels(base, subKey, &folded, &display);
+  if (status != kErrorSuccess) return done(status, 0);
+  const std::u16string& path = folded.empty() ? base : folded.back();
+  if (FindKey(path) == nullptr) return done(kErrorFileNotFound, 0);
+  if (Denied(path, access)) return done(kErrorAccessDenied, 0);
+  return done(kErrorSuccess, OpenHandleFor(path, access));
+}
+
+std::int32_t SimRegistry::RegQueryValueExW(Hkey key, const char16_t* valueName, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "RegQueryValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
+                     (size == nullptr ? std::string("(null)") : std::to_string(*size));
+  auto done = [&](std::int32_t status, const SimRegValue* v) {
+    std::string line = what + " -> " + std::to_string(status);
+    if (v != nullptr) {
+      line += " type " + std::to_string(v->type) + " size " + std::to_string(v->data.size());
+    }
+    core_.Record(line);
+    return status;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("RegQueryValueExW", &injected)) {
+    return done(static_cast<std::int32_t>(injected), nullptr);
+  }
+  std::uint32_t access = 0;
+  std::u16string path = Base(key, &access);
+  if (path.empty()) return done(kErrorInvalidHandle, nullptr);
+  if ((access & kKeyQueryValue) == 0) return done(kErrorAccessDenied, nullptr);
+  if (data != nullptr && size == nullptr) return done(kErrorInvalidParameter, nullptr);
+  Key* k = FindKey(path);
+  if (k == nullptr) return done(kErrorFileNotFound, nullptr);  // deleted under the handle
+  auto it = k->values.find(Fold(valueName == nullptr ? u"" : valueName));
+  if (it == k->values.end()) return done(kErrorFileNotFound, nullptr);
+  const SimRegValue& v = it->second.value;
+  if (type != nullptr) *type = v.type;
+  auto needed = static_cast<std::uint32_t>(v.data.size());
+  if (data == nullptr) {
+    if (size != nullptr) *size = needed;
+    return done(kErrorSuccess, &v);
+  }
+  if (*size < needed) {
+    *size = needed;
+    return done(kErrorMoreData, &v);
+  }
+  std::copy(v.data.begin(), v.data.end(), data);
+  *size = needed;
+  return done(kErrorSuccess, &v);
+}
+
+std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std::uint32_t options,
+                                          std::uint32_t access, Hkey* result,
+                                          std::uint32_t* disposition) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "RegCreateKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
+                     std::to_string(options) + " " + Hex(access);
+  std::uint32_t made = 0;
+  auto done = [&](std::int32_t status, Hkey h) {
+    if (result != nullptr) *result = h;
+    if (status == kErrorSuccess && disposition != nullptr) *disposition = made;
+    core_.Record(what + " -> " + std::to_string(status) +
+                 (status == kErrorSuccess
+                      ? " " + HandleText(h) + " disposition " + std::to_string(made)
+                      : std::string()));
+    return status;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("RegCreateKeyExW", &injected)) {
+    return done(static_cast<std::int32_t>(injected), 0);
+  }
+  if (result == nullptr) return done(kErrorInvalidParameter, 0);
+  std::uint32_t rootAccess = 0;
+  std::u16string base = Base(root, &rootAccess);
+  if (base.empty()) return done(kErrorInvalidHandle, 0);
+  std::vector<std::u16string> folded;
+  std::vector<std::u16string> display;
+  std::int32_t status = Levels(base, subKey, &folded, &display);
+  if (status != kErrorSuccess) return done(status, 0);
+  const std::u16string& path = folded.empty() ? base : folded.back();
+
+  // Every check comes before the first key is made, so a refused create changes nothing.
+  std::size_t firstMissing = folded.size();
+  for (std::size_t i = 0; i < folded.size(); ++i) {
+    if (FindKey(folded[i]) == nullptr) {
+      firstMissing = i;
+      break;
+    }
+  }
+  if (firstMissing < folded.size()) {
+    if ((rootAccess & kKeyCreateSubKey) == 0 && firstMissing == 0) {
+      return done(kErrorAccessDenied, 0);
+    }
+    for (std::size_t i = firstMissing; i < folded.size(); ++i) {
+      const std::u16string& parent = i == 0 ? base : folded[i - 1];
+      if (Denied(parent, kKeyCreateSubKey)) return done(kErrorAccessDenied, 0);
+    }
+  }
+  if (Denied(path, access)) return done(kErrorAccessDenied, 0);
+
+  made = firstMissing < folded.size() ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  for (std::size_t i = firstMissing; i < folded.size(); ++i) {
+    keys_[folded[i]] = Key{display[i], {}};
+  }
+  return done(kErrorSuccess, OpenHandleFor(path, access));
+}
+
+std::int32_t SimRegistry::RegSetValueExW(Hkey key, const char16_t* valueName, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "RegSetValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
+                     std::to_string(type) + " " + std::to_string(size);
+  auto done = [&](std::int32_t status) {
+    core_.Record(what + " -> " + std::to_string(status));
+    return status;
+  };
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("RegSetValueExW", &injected)) {
+    return done(static_cast<std::int32_t>(injected));
+  }
+  std::uint32_t access = 0;
+  std::u16string path = Base(key, &access);
+  if (path.empty()) return done(kErrorInvalidHandle);
+  if ((access & kKeySetValue) == 0) return done(kErrorAccessDenied);
+  if (data == nullptr && size != 0) return done(kErrorInvalidParameter);
+  Key* k = FindKey(path);
+  if (k == nullptr) return done(1018);  // ERROR_KEY_DELETED: the key went away under the handle
+  std::u16string name = valueName == nullptr ? std::u16string() : std::u16string(valueName);
+  NamedValue& slot = k->values[Fold(name)];
+  if (slot.name.empty()) slot.name = name;
+  slot.value = SimRegValue{type, std::vector<std::uint8_t>(data, data + size)};
+  return done(kErrorSuccess);
+}
+
+std::int32_t SimRegistry::RegCloseKey(Hkey key) {
+  std::lock_guard lock(core_.Mutex());
+  std::string what = "RegCloseKey " + KeyText(key);
+  std::int32_t status = kErrorSuccess;
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("RegCloseKey", &injected)) {
+    status = static_cast<std::int32_t>(injected);
+  } else if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) {
+    status = kErrorSuccess;  // closing a predefined root does nothing
+  } else if (!open_.contains(key) || !core_.CloseHandle(key)) {
+    status = kErrorInvalidHandle;
+  }
+  core_.Record(what + " -> " + std::to_string(status));
+  return status;
+}
+
+std::u16string SimRegistry::Folded(Hkey root, std::u16string_view path) const {
+  std::vector<std::u16string> folded;
+  std::vector<std::u16string> display;
+  std::u16string p(path);
+  std::u16string base = Base(root, nullptr);
+  if (base.empty() || Levels(base, p.c_str(), &folded, &display) != kErrorSuccess) return {};
+  return folded.empty() ? base : folded.back();
+}
+
+SimRegistry::Key& SimRegistry::MakeKey(Hkey root, std::u16string_view path) {
+  std::vector<std::u16string> folded;
+  std::vector<std::u16string> display;
+  std::u16string p(path);
+  std::u16string base = Base(root, nullptr);
+  Levels(base, p.c_str(), &folded, &display);
+  for (std::size_t i = 0; i < folded.size(); ++i) {
+    if (!keys_.contains(folded[i])) keys_[folded[i]] = Key{display[i], {}};
+  }
+  return keys_[folded.empty() ? base : folded.back()];
+}
+
+void SimRegistry::SetValue(Hkey root, std::u16string_view path, std::u16string_view name,
+                           SimRegValue value) {
+  std::lock_guard lock(core_.Mutex());
+  Key& k = MakeKey(root, path);
+  NamedValue& slot = k.values[Fold(name)];
+  if (slot.name.empty()) slot.name = std::u16string(name);
+  slot.value = std::move(value);
+}
+
+void SimRegistry::SetDword(Hkey root, std::u16string_view path, std::u16string_view name,
+                           std::uint32_t value) {
+  SimRegValue v{kRegDword, {}};
+  for (int i = 0; i < 4; ++i) v.data.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  SetValue(root, path, name, std::move(v));
+}
+
+void SimRegistry::SetString(Hkey root, std::u16string_view path, std::u16string_view name,
+                            std::u16string_view text) {
+  SimRegValue v{kRegSz, {}};
+  std::u16string withTerminator(text);
+  withTerminator.push_back(0);
+  for (char16_t c : withTerminator) {
+    v.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    v.data.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  SetValue(root, path, name, std::move(v));
+}
+
+void SimRegistry::DeleteValue(Hkey root, std::u16string_view path, std::u16string_view name) {
+  std::lock_guard lock(core_.Mutex());
+  Key* k = FindKey(Folded(root, path));
+  if (k != nullptr) k->values.erase(Fold(name));
+}
+
+void SimRegistry::DeleteKey(Hkey root, std::u16string_view path) {
+  std::lock_guard lock(core_.Mutex());
+  std::u16string folded = Folded(root, path);
+  if (folded.empty() || folded == u"HKLM" || folded == u"HKCU") return;
+  std::erase_if(keys_, [&](const auto& entry) { return AtOrBelow(entry.first, folded); });
+}
+
+std::optional<SimRegValue> SimRegistry::Value(Hkey root, std::u16string_view path,
+                                              std::u16string_view name) const {
+  std::lock_guard lock(core_.Mutex());
+  auto k = keys_.find(Folded(root, path));
+  if (k == keys_.end()) return std::nullopt;
+  auto v = k->second.values.find(Fold(name));
+  if (v == k->second.values.end()) return std::nullopt;
+  return v->second.value;
+}
+
+bool SimRegistry::KeyExists(Hkey root, std::u16string_view path) const {
+  std::lock_guard lock(core_.Mutex());
+  return keys_.contains(Folded(root, path));
+}
+
+std::vector<std::string> SimRegistry::Dump() const {
+  std::lock_guard lock(core_.Mutex());
+  std::vector<std::string> out;
+  for (const auto& [folded, key] : keys_) {
+    out.push_back(ToUtf8(key.name));
+    for (const auto& [n, v] : key.values) {
+      std::string line = "  " + ToUtf8(v.name) + " " + std::to_string(v.value.type) + " [";
+      for (std::uint8_t b : v.value.data) line += " " + std::to_string(b);
+      out.push_back(line + " ]");
+    }
+  }
+  return out;
+}
+
+void SimRegistry::DenyAccess(Hkey root, std::u16string_view path, std::uint32_t mask) {
+  std::lock_guard lock(core_.Mutex());
+  denials_.push_back(Denial{Folded(root, path), mask});
+}
+
+std::size_t SimRegistry::OpenKeyCount() const {
+  return core_.OpenHandleCount("regkey");
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,86 @@
+// Start-up: WOW64 detection, the poll timer, the policy file and the first lock pass.
+#include "policy/StartGuard.h"
+
+#include <string_view>
+
+#include "enforcement/PolicyPoll.h"
+#include "guard/VolumeGuard.h"
+#include "platform/Files.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+#include "platform/Threads.h"
+#include "policy/PolicyDecryption.h"
+#include "policy/PolicyFile.h"
+#include "service/SystemDir.h"
+
+namespace policy {
+
+platform::Handle PolicyTimerQueue = platform::kNullHandle;
+platform::Handle PolicyPollTimer = platform::kNullHandle;
+
+namespace {
+
+constexpr std::uint32_t kPollPeriodMs = 1000;
+constexpr std::size_t kEntryUnits = 520;
+
+// "%s%s" of the directory and the name, bounded by the buffer. A path that does not fit comes
+// out empty, which the loader reports as a missing file.
+void FormatPolicyPath(char16_t (&path)[platform::kMaxPath], const char16_t* dir,
+                      const char16_t* name) {
+  for (auto& c : path) c = 0;
+  if (!platform::StrCopy(path, platform::kMaxPath, dir) ||
+      !platform::StrCat(path, platform::kMaxPath, name)) {
+    path[0] = 0;
+  }
+}
+
+}  // namespace
+
+}  // namespace policy
+
+namespace guard {
+
+void VolumeGuard::StartGuard() {
+  service::DetectWow64();
+
+  // The poll starts before the policy is read; its first tick comes a second later. Failures
+  // here go unnoticed: the service then runs without the poll.
+  platform::Threads& threads = *platform::Current().threads;
+  policy::PolicyTimerQueue = threads.CreateTimerQueue();
+  threads.CreateTimerQueueTimer(&policy::PolicyPollTimer, policy::PolicyTimerQueue,
+                                enforcement::PollPolicy, this, policy::kPollPeriodMs,
+                                policy::kPollPeriodMs, platform::kWtExecuteDefault);
+
+  char16_t dir[platform::kMaxPath];
+  service::SystemDirPath(dir);
+  char16_t path[platform::kMaxPath];
+  policy::FormatPolicyPath(path, dir, policy::kPolicyFileName);
+  if (!policy::LoadPolicyFile(path)) {
+    policy::FormatPolicyPath(path, dir, policy::kFallbackPolicyFileName);
+    policy::LoadPolicyFile(path);
+  }
+  // Whatever the loads returned: a State read from an incomplete file still takes effect.
+  LockSweep(ReadLockState());
+}
+
+SweepFlags VolumeGuard::ReadLockState() {
+  char16_t state[policy::kEntryUnits] = {};
+  if (!policy::DecryptPolicyValue(u"State", state)) return 0x00;
+  std::u16string_view text(state);
+  std::uint8_t removable = 1;
+  std::uint8_t optical = 1;
+  if (text == u"falsefalse") {
+    removable = 0;
+    optical = 0;
+  } else if (text == u"truefalse") {
+    optical = 0;
+  } else if (text == u"falsetrue") {
+    removable = 0;
+  }
+  // Anything else, the empty text and a wrong key's output included, locks both kinds.
+  RemovableLock = removable;
+  OpticalLock = optical;
+  return (removable ? kSweepRemovable : 0) | (optical ? kSweepOptical : 0);
+}
+
+}  // namespace guard

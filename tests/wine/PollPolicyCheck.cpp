@@ -1,0 +1,163 @@
+// The real poll under Wine: the prefix's system directory, a real ReadTag.ini and the real
+// registry, read back with RegQueryValueExW and with `reg query`.
+#include <cstdio>
+#include <string>
+
+#include "enforcement/PolicyPoll.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/WindowsSupport.h"
+#include "service/SystemDir.h"
+#include "tests/wine/WineCheck.h"
+
+using winecheck::Check;
+using winecheck::CheckEq;
+
+namespace {
+
+constexpr char16_t kPoliciesKey[] = u"SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies";
+
+std::u16string TagPath() {
+  char16_t dir[platform::kMaxPath];
+  service::SystemDirPath(dir);
+  return std::u16string(dir) + u"ReadTag.ini";
+}
+
+bool WriteTag(const std::string& key) {
+  std::string text = "[State]\r\nkey=" + key + "\r\n";
+  HANDLE f = ::CreateFileW(platform::win32::W(TagPath().c_str()), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::CloseHandle(f);
+  return ok && written == text.size();
+}
+
+// The value through advapi32: -1 when it cannot be read, -2 when it is not a 4-byte REG_DWORD.
+long long QueryValue() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, platform::win32::W(kPoliciesKey), 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS) {
+    return -1;
+  }
+  DWORD type = 0;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  LSTATUS status = ::RegQueryValueExW(key, L"WriteProtect", nullptr, &type,
+                                      reinterpret_cast<BYTE*>(&value), &size);
+  ::RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return -1;
+  if (type != REG_DWORD || size != 4) return -2;
+  return value;
+}
+
+// The value as `reg query` prints it ("0x1"), or "missing" when reg exits non-zero.
+std::string RegQuery() {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return "no pipe";
+  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = writeEnd;
+  si.hStdError = writeEnd;
+  si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring command =
+      L"reg.exe query \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies\" /v "
+      L"WriteProtect";
+  PROCESS_INFORMATION pi{};
+  BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &pi);
+  ::CloseHandle(writeEnd);
+  if (!started) {
+    ::CloseHandle(readEnd);
+    return "reg did not start";
+  }
+  std::string out;
+  char buf[512];
+  DWORD got = 0;
+  while (::ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+  ::CloseHandle(readEnd);
+  ::WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = 1;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hProcess);
+  ::CloseHandle(pi.hThread);
+  if (code != 0) return "missing";
+  std::size_t at = out.find("REG_DWORD");
+  if (at == std::string::npos) return "unparsed: " + out;
+  at = out.find_first_not_of(" \t", at + 9);
+  std::size_t end = out.find_first_of(" \t\r\n", at);
+  return out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+void Tick() {
+  enforcement::PollPolicy(nullptr, true);
+}
+
+void ExpectValue(long long value, const std::string& shown, const std::string& when) {
+  CheckEq(QueryValue(), value, "RegQueryValueExW reads " + shown + " " + when);
+  std::string seen = RegQuery();
+  Check(seen == shown, "reg query shows " + shown + " " + when, "got " + seen);
+}
+
+}  // namespace
+
+int main() {
+  platform::win32::Win32Platform real;
+  real.Install();
+
+  // The system directory of a 64-bit process: the prefix's system32, one backslash at the end.
+  service::ResolveIsWow64ProcessPtr();
+  Check(service::IsWow64ProcessPtr != nullptr, "kernel32 exports IsWow64Process");
+  service::DetectWow64();
+  CheckEq(service::IsWow64, 0, "a 64-bit process is not under WOW64");
+  char16_t dir[platform::kMaxPath];
+  service::SystemDirPath(dir);
+  wchar_t system[MAX_PATH] = {};
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  std::u16string expected = std::u16string(reinterpret_cast<const char16_t*>(system)) + u"\\";
+  Check(platform::CompareIgnoringAsciiCase(dir, expected.c_str()) == 0,
+        "SystemDirPath is the system directory with a backslash",
+        platform::ToUtf8(dir) + " vs " + platform::ToUtf8(expected));
+  std::u16string d(dir);
+  Check(d.size() > 2 && d.back() == u'\\' && d[d.size() - 2] != u'\\',
+        "SystemDirPath ends in exactly one backslash", platform::ToUtf8(dir));
+
+  // No tag file and no value: a tick writes nothing.
+  ExpectValue(-1, "missing", "before any tick");
+  Tick();
+  ExpectValue(-1, "missing", "after a tick without a tag file");
+  Check(WriteTag("0"), "ReadTag.ini written with key 0");
+  Tick();
+  ExpectValue(-1, "missing", "after a tick with key 0");
+
+  // The value follows the tag file from 0 to 1 and back.
+  Check(WriteTag("1"), "ReadTag.ini written with key 1");
+  Tick();
+  ExpectValue(1, "0x1", "after a tick with key 1");
+  Check(WriteTag("0"), "ReadTag.ini written with key 0 again");
+  Tick();
+  ExpectValue(0, "0x0", "after a tick with key 0 again");
+
+  // Driven by a real timer-queue timer on pool threads, faster than a tick lasts: the
+  // overlapping ticks are skipped and the value still follows the tag.
+  Check(WriteTag("1"), "ReadTag.ini written with key 1 for the timer");
+  platform::Handle timer = platform::kNullHandle;
+  Check(real.threads.CreateTimerQueueTimer(&timer, platform::kNullHandle, enforcement::PollPolicy,
+                                           nullptr, 50, 50, platform::kWtExecuteDefault) != 0,
+        "CreateTimerQueueTimer takes PollPolicy as its callback");
+  long long seen = -1;
+  for (int i = 0; i < 100 && seen != 1; ++i) {
+    ::Sleep(100);
+    seen = QueryValue();
+  }
+  // Waits for a running tick to finish before the timer goes.
+  ::DeleteTimerQueueTimer(nullptr, platform::win32::H(timer), INVALID_HANDLE_VALUE);
+  ExpectValue(1, "0x1", "after timer ticks with key 1");
+  return winecheck::Finish();
+}

@@ -67,7 +67,8 @@ TEST_F(ServiceHostTest, NormalRunReportsTheFiveStatesInOrder) {
   EXPECT_EQ(sim->core.OpenHandleCount("event"), 0u);
   EXPECT_EQ(sim->core.OpenHandleCount("thread"), 0u);
 
-  // Each thread's lines in its own order; the Part 1.1 and worker lines are narrow.
+  // Each thread's lines in its own order; the lifecycle and worker lines are narrow, the window
+  // procedure's wide.
   const std::vector<std::string> lines = HostLines();
   auto before = [&](const std::string& a, const std::string& b) {
     auto ia = std::find(lines.begin(), lines.end(), a);

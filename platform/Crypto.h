@@ -44,7 +44,7 @@ class Crypto {
                                     const char16_t* providerName, std::uint32_t providerType,
                                     std::uint32_t flags) = 0;
   virtual Bool CryptReleaseContext(CryptHandle provider, std::uint32_t flags) = 0;
-  /// CryptGetUserKey: the container's key pair of that spec (AT_SIGNATURE, AT_KEYEXCHANGE).
+  /// CryptGetUserKey: the container's key pair of that kind (AT_SIGNATURE, AT_KEYEXCHANGE).
   virtual Bool CryptGetUserKey(CryptHandle provider, std::uint32_t keySpec, CryptHandle* key) = 0;
   virtual Bool CryptGenKey(CryptHandle provider, std::uint32_t algorithm, std::uint32_t flags,
                            CryptHandle* key) = 0;

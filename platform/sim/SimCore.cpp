@@ -21,11 +21,20 @@ std::string HandleText(Handle h) {
 void SimCore::Record(std::string line) {
   std::lock_guard lock(mutex_);
   journal_.push_back(std::move(line));
+  journalTimes_.push_back(NowMs());
 }
 
 std::vector<std::string> SimCore::Journal() const {
   std::lock_guard lock(mutex_);
   return journal_;
+}
+
+std::vector<std::pair<std::uint64_t, std::string>> SimCore::TimedJournal() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::pair<std::uint64_t, std::string>> out;
+  out.reserve(journal_.size());
+  for (std::size_t i = 0; i < journal_.size(); ++i) out.emplace_back(journalTimes_[i], journal_[i]);
+  return out;
 }
 
 std::vector<std::string> SimCore::JournalOf(const std::string& prefix) const {
@@ -40,6 +49,7 @@ std::vector<std::string> SimCore::JournalOf(const std::string& prefix) const {
 void SimCore::ClearJournal() {
   std::lock_guard lock(mutex_);
   journal_.clear();
+  journalTimes_.clear();
 }
 
 void SimCore::FailCall(const std::string& call, std::uint32_t error, int skip, int count) {
@@ -120,20 +130,23 @@ std::size_t SimCore::OpenHandleCount(const std::string& kind) const {
 }
 
 std::uint64_t SimCore::NowMs() const {
-  std::lock_guard lock(mutex_);
-  return nowMs_;
+  return nowMs_.load();
 }
 
 void SimCore::AdvanceMs(std::uint64_t ms) {
   std::function<void(std::uint64_t)> listener;
-  std::uint64_t now = 0;
+  std::uint64_t now = nowMs_.fetch_add(ms) + ms;
   {
     std::lock_guard lock(mutex_);
-    nowMs_ += ms;
-    now = nowMs_;
     listener = clockListener_;
   }
   if (listener) listener(now);
+}
+
+void SimCore::AdvanceTo(std::uint64_t ms) {
+  std::uint64_t now = nowMs_.load();
+  while (now < ms && !nowMs_.compare_exchange_weak(now, ms)) {
+  }
 }
 
 void SimCore::SetClockListener(std::function<void(std::uint64_t)> listener) {
@@ -143,7 +156,7 @@ void SimCore::SetClockListener(std::function<void(std::uint64_t)> listener) {
 
 void SimCore::AddDebugLine(bool wide, std::u16string text) {
   std::lock_guard lock(mutex_);
-  debug_.push_back(DebugLine{wide, std::move(text), nowMs_});
+  debug_.push_back(DebugLine{wide, std::move(text), nowMs_.load()});
 }
 
 std::vector<DebugLine> SimCore::DebugLines() const {

@@ -1,0 +1,52 @@
+# Windows programs: the controller tool and the service executable, over the real Win32 layer.
+# CLI11 is header-only; the MinGW compilers see a directory that holds its headers alone, never
+# the host's /usr/include.
+set(cli11_dir ${CMAKE_BINARY_DIR}/cli11-include)
+if(NOT EXISTS ${cli11_dir}/CLI)
+  file(MAKE_DIRECTORY ${cli11_dir})
+  file(CREATE_LINK /usr/include/CLI ${cli11_dir}/CLI SYMBOLIC)
+endif()
+
+file(GLOB tarvelctl_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tarvelctl/*.cpp)
+list(FILTER tarvelctl_srcs EXCLUDE REGEX "/(main|Host[A-Za-z0-9]*)\\.cpp$")
+add_library(tarvelctl_core STATIC ${tarvelctl_srcs}
+                                  ${CMAKE_SOURCE_DIR}/tools/tarvelctl/HostWin32.cpp)
+target_include_directories(tarvelctl_core SYSTEM PUBLIC ${cli11_dir})
+target_link_libraries(tarvelctl_core PUBLIC tarvel_policy tarvel_platform_win32)
+add_executable(tarvelctl ${CMAKE_SOURCE_DIR}/tools/tarvelctl/main.cpp)
+target_link_libraries(tarvelctl PRIVATE tarvelctl_core)
+# wmain: the arguments arrive as UTF-16.
+target_link_options(tarvelctl PRIVATE -municode)
+
+# The cipher cross-check loads a file that the Linux build of the tool wrote.
+if(TARGET PolicyCryptoCheck)
+  target_link_libraries(PolicyCryptoCheck PRIVATE tarvelctl_core)
+  target_compile_definitions(PolicyCryptoCheck
+                             PRIVATE TARVEL_WINE_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/wine/data")
+endif()
+
+# The service executable.
+add_executable(tarvel-service WIN32 ${CMAKE_SOURCE_DIR}/programs/tarvel-service/main.cpp)
+target_link_libraries(tarvel-service PRIVATE tarvel_service tarvel_platform_win32)
+# wWinMain: the GUI subsystem's wide entry point.
+target_link_options(tarvel-service PRIVATE -municode)
+
+# The service imports nothing beyond Windows' own DLLs: checked after every link and as a test.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  find_program(TARVEL_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+else()
+  find_program(TARVEL_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
+endif()
+set(import_check ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh)
+add_custom_command(TARGET tarvel-service POST_BUILD
+                   COMMAND ${import_check} ${TARVEL_OBJDUMP} $<TARGET_FILE:tarvel-service>)
+add_test(NAME imports.tarvel-service
+         COMMAND ${import_check} ${TARVEL_OBJDUMP} $<TARGET_FILE:tarvel-service>)
+
+# Started directly under Wine (only the x86_64 build runs here).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_test(NAME wine.ServiceStartedDirectly
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/service-started-directly.sh
+                   $<TARGET_FILE:tarvel-service>)
+  set_tests_properties(wine.ServiceStartedDirectly PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine)
+endif()

@@ -1,0 +1,26 @@
+// The tool's command line: one CLI11 subcommand per command group.
+#include "tools/tarvelctl/Cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include "tools/tarvelctl/PolicyCommands.h"
+
+namespace tarvelctl {
+
+int RunTarvelctl(const std::vector<std::string>& args, ToolContext& ctx) {
+  CLI::App app("Controls the Tarvel Service and its policy files", "tarvelctl");
+  app.require_subcommand(1);
+  int exitCode = kExitOk;
+  AddPolicyCommands(app, ctx, &exitCode);
+
+  std::vector<const char*> argv = {"tarvelctl"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e, ctx.out, ctx.err);
+  }
+  return exitCode;
+}
+
+}  // namespace tarvelctl

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "guard/VolumeControl.h"
+#include "platform/RecursiveLock.h"
 #include "platform/Types.h"
 
 namespace guard {
@@ -62,7 +63,7 @@ class VolumeGuard {
   SweepFlags ReadLockState();
 
   /// The guard lock, for callers that must run several operations as one unit.
-  std::recursive_mutex& Mutex() { return mutex_; }
+  platform::RecursiveLock& Mutex() { return mutex_; }
 
   /// Whether removable-kind volumes are to be held locked. One per process.
   static inline std::atomic<std::uint8_t> RemovableLock{0};
@@ -101,7 +102,7 @@ class VolumeGuard {
   SlotInfo opticalInfo_[kDriveCount] = {};
   /// Whether the latest ClassifyArrival found room for its entry.
   bool arrivalRecorded_ = false;
-  std::recursive_mutex mutex_;
+  platform::RecursiveLock mutex_;
 };
 
 /// The one guard of the process.

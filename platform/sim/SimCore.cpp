@@ -120,20 +120,23 @@ std::size_t SimCore::OpenHandleCount(const std::string& kind) const {
 }
 
 std::uint64_t SimCore::NowMs() const {
-  std::lock_guard lock(mutex_);
-  return nowMs_;
+  return nowMs_.load();
 }
 
 void SimCore::AdvanceMs(std::uint64_t ms) {
   std::function<void(std::uint64_t)> listener;
-  std::uint64_t now = 0;
+  std::uint64_t now = nowMs_.fetch_add(ms) + ms;
   {
     std::lock_guard lock(mutex_);
-    nowMs_ += ms;
-    now = nowMs_;
     listener = clockListener_;
   }
   if (listener) listener(now);
+}
+
+void SimCore::AdvanceTo(std::uint64_t ms) {
+  std::uint64_t now = nowMs_.load();
+  while (now < ms && !nowMs_.compare_exchange_weak(now, ms)) {
+  }
 }
 
 void SimCore::SetClockListener(std::function<void(std::uint64_t)> listener) {
@@ -143,7 +146,7 @@ void SimCore::SetClockListener(std::function<void(std::uint64_t)> listener) {
 
 void SimCore::AddDebugLine(bool wide, std::u16string text) {
   std::lock_guard lock(mutex_);
-  debug_.push_back(DebugLine{wide, std::move(text), nowMs_});
+  debug_.push_back(DebugLine{wide, std::move(text), nowMs_.load()});
 }
 
 std::vector<DebugLine> SimCore::DebugLines() const {

@@ -1,6 +1,7 @@
 // The simulated machine's shared core: journal, handle table, virtual clock, faults, last error.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -51,11 +52,14 @@ class SimCore {
   [[nodiscard]] std::map<Handle, HandleEntry> OpenHandles() const;
   [[nodiscard]] std::size_t OpenHandleCount(const std::string& kind = "") const;
 
-  /// The virtual clock, in milliseconds since the machine started.
+  /// The virtual clock, in milliseconds since the machine started. Read without the core's lock.
   [[nodiscard]] std::uint64_t NowMs() const;
+  /// Moves the clock forward by ms and runs the clock listener (unscheduled mode).
   void AdvanceMs(std::uint64_t ms);
-  /// Runs after every advance of the clock, outside the core's lock; the simulator uses it to
-  /// fire timers and deliver events at their virtual times.
+  /// Sets the clock to ms if that is later; the scheduler's step. Runs no listener.
+  void AdvanceTo(std::uint64_t ms);
+  /// Runs after every AdvanceMs, outside the core's lock; a test can use it to act at a virtual
+  /// time on the thread that moves the clock. The scheduled mode's steps do not run it.
   void SetClockListener(std::function<void(std::uint64_t)> listener);
 
   void AddDebugLine(bool wide, std::u16string text);
@@ -82,7 +86,7 @@ class SimCore {
   std::map<Handle, HandleEntry> handles_;
   std::map<Handle, std::function<void(Handle)>> closers_;
   Handle nextHandle_ = 0x100;
-  std::uint64_t nowMs_ = 0;
+  std::atomic<std::uint64_t> nowMs_{0};
   std::function<void(std::uint64_t)> clockListener_;
   std::vector<DebugLine> debug_;
 };

@@ -12,9 +12,12 @@ SimMachine::SimMachine() {
   platform_.files = &files;
   platform_.devices = &devices;
   platform_.crypto = &crypto;
+  platform_.service = &service;
+  platform_.windowing = &windowing;
 }
 
 SimMachine::~SimMachine() {
+  threads.EndProcess();
   threads.JoinThreads();
   if (platform::Installed() == &platform_) platform::Install(nullptr);
 }

@@ -9,8 +9,10 @@
 #include "platform/sim/SimFiles.h"
 #include "platform/sim/SimProcess.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimService.h"
 #include "platform/sim/SimThreads.h"
 #include "platform/sim/SimVolumes.h"
+#include "platform/sim/SimWindowing.h"
 
 namespace platform::sim {
 
@@ -35,6 +37,8 @@ class SimMachine {
   SimFiles files{core};
   SimDevices devices{core};
   SimCrypto crypto{core};
+  SimService service{core, threads};
+  SimWindowing windowing{core, threads};
 
  private:
   Platform platform_;

@@ -1,12 +1,84 @@
 // The simulated machine's threads, events, virtual sleeps and timer queues.
 #include "platform/sim/SimThreads.h"
 
-#include <chrono>
+#include <algorithm>
+#include <optional>
 
 namespace platform::sim {
 
 SimThreads::~SimThreads() {
+  EndProcess();
   JoinThreads();
+}
+
+void SimThreads::EnableScheduledMode() {
+  scheduler_.Enable();
+  std::map<Handle, SimTimer> existing = Timers();
+  for (const auto& [h, t] : existing) StartTimerThread(h, t);
+}
+
+SimThreads::Registration SimThreads::RegisterCurrentThread(std::string name) {
+  SimScheduler::ThreadState* state = scheduler_.AddThread(std::move(name), false);
+  scheduler_.Attach(state);
+  return Registration(scheduler_, state);
+}
+
+void SimThreads::StartThread(std::string name, std::function<void()> body,
+                             std::function<void()> onEnd) {
+  std::lock_guard lock(threadsMutex_);
+  if (scheduler_.ProcessEnded()) return;
+  SimScheduler::ThreadState* state = scheduler_.AddThread(std::move(name), true);
+  threads_.emplace_back([this, state, body = std::move(body), onEnd = std::move(onEnd)] {
+    scheduler_.Attach(state);
+    try {
+      body();
+    } catch (const ProcessExit&) {
+      // The process ended while this thread waited: it ends here, as the system would end it.
+    }
+    std::vector<std::function<void()>> listeners;
+    {
+      std::lock_guard listenersLock(threadsMutex_);
+      listeners = exitListeners_;
+    }
+    for (const auto& listener : listeners) listener();
+    if (onEnd) onEnd();
+    scheduler_.RemoveThread(state);
+    scheduler_.Changed();
+  });
+}
+
+void SimThreads::AddThreadExitListener(std::function<void()> listener) {
+  std::lock_guard lock(threadsMutex_);
+  exitListeners_.push_back(std::move(listener));
+}
+
+bool SimThreads::WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    std::uint64_t seen = scheduler_.Generation();
+    if (ready()) return true;
+    WakeReason why = WakeReason::kChanged;
+    if (scheduler_.Enabled()) {
+      why = scheduler_.Block(seen, core_.NowMs() + 1, deadline);
+    } else {
+      why = scheduler_.Block(seen, std::nullopt,
+                             std::min(deadline, Clock::now() + std::chrono::milliseconds(1)));
+    }
+    if (why == WakeReason::kEnded || Clock::now() >= deadline) return ready();
+  }
+}
+
+bool SimThreads::Await(const std::function<bool()>& ready) {
+  for (;;) {
+    std::uint64_t seen = scheduler_.Generation();
+    if (ready()) return true;
+    if (scheduler_.Block(seen) == WakeReason::kEnded) return ready();
+  }
+}
+
+void SimThreads::EndProcess() {
+  scheduler_.EndProcess();
 }
 
 void SimThreads::Sleep(std::uint32_t milliseconds) {
@@ -15,7 +87,7 @@ void SimThreads::Sleep(std::uint32_t milliseconds) {
     sleeps_.push_back(milliseconds);
     core_.Record("Sleep " + std::to_string(milliseconds));
   }
-  core_.AdvanceMs(milliseconds);
+  scheduler_.Sleep(milliseconds);
 }
 
 Bool SimThreads::CloseHandle(Handle object) {
@@ -32,16 +104,30 @@ Bool SimThreads::CloseHandle(Handle object) {
 }
 
 Handle SimThreads::CreateThread(ThreadRoutine routine, void* parameter) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateThread", &injected)) {
-    SimCore::SetLastError(injected);
-    core_.Record("CreateThread -> null");
-    return kNullHandle;
+  Handle h = kNullHandle;
+  {
+    std::lock_guard lock(core_.Mutex());
+    std::uint32_t injected = 0;
+    if (core_.TakeFault("CreateThread", &injected) || scheduler_.ProcessEnded()) {
+      SimCore::SetLastError(injected != 0 ? injected : kErrorNotEnoughMemory);
+      core_.Record("CreateThread -> null");
+      return kNullHandle;
+    }
+    h = core_.OpenHandle(HandleEntry{"thread", "worker"},
+                         [this](Handle closed) { threadEnded_.erase(closed); });
+    threadEnded_[h] = false;
+    core_.Record("CreateThread -> " + HandleText(h));
   }
-  Handle h = core_.OpenHandle(HandleEntry{"thread", "worker"});
-  threads_.emplace_back([routine, parameter] { routine(parameter); });
-  core_.Record("CreateThread -> " + HandleText(h));
+  StartThread(
+      "thread " + HandleText(h), [routine, parameter] { routine(parameter); },
+      [this, h] {
+        {
+          std::lock_guard lock(core_.Mutex());
+          auto it = threadEnded_.find(h);
+          if (it != threadEnded_.end()) it->second = true;
+        }
+        scheduler_.Changed();
+      });
   return h;
 }
 
@@ -62,41 +148,60 @@ Handle SimThreads::CreateEventW(bool manualReset, bool initialState) {
 }
 
 Bool SimThreads::SetEvent(Handle event) {
-  std::lock_guard lock(core_.Mutex());
-  auto it = events_.find(event);
   Bool ok = 0;
-  if (it != events_.end()) {
-    it->second.signalled = true;
-    ok = 1;
-    eventChanged_.notify_all();
-  } else {
-    SimCore::SetLastError(kErrorInvalidHandle);
+  {
+    std::lock_guard lock(core_.Mutex());
+    auto it = events_.find(event);
+    if (it != events_.end()) {
+      it->second.signalled = true;
+      ok = 1;
+    } else {
+      SimCore::SetLastError(kErrorInvalidHandle);
+    }
+    core_.Record("SetEvent " + HandleText(event) + " -> " + std::to_string(ok));
   }
-  core_.Record("SetEvent " + HandleText(event) + " -> " + std::to_string(ok));
+  if (ok != 0) scheduler_.Changed();
   return ok;
 }
 
 std::uint32_t SimThreads::WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
-  std::unique_lock lock(core_.Mutex());
-  core_.Record("WaitForSingleObject " + HandleText(object));
-  auto ready = [&] {
-    auto it = events_.find(object);
-    return it == events_.end() || it->second.signalled;
-  };
-  if (!events_.contains(object)) {
-    SimCore::SetLastError(kErrorInvalidHandle);
-    return kWaitFailed;
+  std::optional<std::uint64_t> deadline;
+  {
+    std::lock_guard lock(core_.Mutex());
+    core_.Record("WaitForSingleObject " + HandleText(object));
+    if (milliseconds != kInfinite) deadline = core_.NowMs() + milliseconds;
   }
-  if (milliseconds == kInfinite) {
-    eventChanged_.wait(lock, ready);
-  } else if (!ready()) {
-    // A bounded wait does not block on the virtual clock: it times out at once unless set.
-    return kWaitTimeout;
+  for (;;) {
+    std::uint64_t seen = scheduler_.Generation();
+    {
+      std::lock_guard lock(core_.Mutex());
+      auto event = events_.find(object);
+      auto thread = threadEnded_.find(object);
+      if (event != events_.end()) {
+        if (event->second.signalled) {
+          if (!event->second.manualReset) event->second.signalled = false;
+          return kWaitObject0;
+        }
+      } else if (thread != threadEnded_.end()) {
+        if (thread->second) return kWaitObject0;
+      } else {
+        // Not a waitable object, or closed while the wait went on.
+        SimCore::SetLastError(kErrorInvalidHandle);
+        return kWaitFailed;
+      }
+    }
+    // A bounded wait times out at once in the default mode and at its virtual deadline in
+    // scheduled mode; an infinite wait counts as blocked until the object is signalled.
+    switch (scheduler_.Block(seen, deadline)) {
+      case WakeReason::kVirtualTimeout:
+      case WakeReason::kRealTimeout:
+        return kWaitTimeout;
+      case WakeReason::kEnded:
+        return kWaitFailed;
+      case WakeReason::kChanged:
+        break;
+    }
   }
-  auto it = events_.find(object);
-  if (it == events_.end()) return kWaitFailed;
-  if (!it->second.manualReset) it->second.signalled = false;
-  return kWaitObject0;
 }
 
 Handle SimThreads::CreateTimerQueue() {
@@ -115,20 +220,47 @@ Handle SimThreads::CreateTimerQueue() {
 Bool SimThreads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallback callback,
                                        void* parameter, std::uint32_t dueTime, std::uint32_t period,
                                        std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what = "CreateTimerQueueTimer " + HandleText(queue) + " " + std::to_string(dueTime) +
-                     " " + std::to_string(period) + " " + std::to_string(flags);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateTimerQueueTimer", &injected) || timer == nullptr) {
-    SimCore::SetLastError(injected != 0 ? injected : kErrorInvalidParameter);
-    core_.Record(what + " -> 0");
-    return 0;
+  Handle h = kNullHandle;
+  SimTimer created;
+  {
+    std::lock_guard lock(core_.Mutex());
+    std::string what = "CreateTimerQueueTimer " + HandleText(queue) + " " +
+                       std::to_string(dueTime) + " " + std::to_string(period) + " " +
+                       std::to_string(flags);
+    std::uint32_t injected = 0;
+    if (core_.TakeFault("CreateTimerQueueTimer", &injected) || timer == nullptr) {
+      SimCore::SetLastError(injected != 0 ? injected : kErrorInvalidParameter);
+      core_.Record(what + " -> 0");
+      return 0;
+    }
+    h = core_.OpenHandle(HandleEntry{"timer", "timer"});
+    created = SimTimer{queue, callback, parameter, dueTime, period, flags, core_.NowMs()};
+    timers_[h] = created;
+    *timer = h;
+    core_.Record(what + " -> 1");
   }
-  Handle h = core_.OpenHandle(HandleEntry{"timer", "timer"});
-  timers_[h] = SimTimer{queue, callback, parameter, dueTime, period, flags, core_.NowMs()};
-  *timer = h;
-  core_.Record(what + " -> 1");
+  if (scheduler_.Enabled()) StartTimerThread(h, created);
   return 1;
+}
+
+// A timer of the scheduled mode: its own thread sleeps until each due time and starts the tick
+// on a fresh thread, as the pool does, so that a long tick does not hold back the next one.
+void SimThreads::StartTimerThread(Handle timer, const SimTimer& t) {
+  StartThread("timer " + HandleText(timer), [this, timer, t] {
+    std::uint64_t due = t.createdAtMs + t.dueTime;
+    for (;;) {
+      scheduler_.SleepUntil(due);
+      {
+        std::lock_guard lock(core_.Mutex());
+        core_.Record("Timer " + HandleText(timer) + " fires");
+      }
+      StartThread("tick of timer " + HandleText(timer), [t] {
+        if (t.callback != nullptr) t.callback(t.parameter, true);
+      });
+      if (t.period == 0) return;
+      due += t.period;
+    }
+  });
 }
 
 std::uint32_t SimThreads::GetLastError() {
@@ -152,12 +284,15 @@ void SimThreads::FireTimer(Handle timer) {
 }
 
 void SimThreads::JoinThreads() {
-  std::vector<std::thread> joining;
-  {
-    std::lock_guard lock(core_.Mutex());
-    joining.swap(threads_);
+  for (;;) {
+    std::vector<std::thread> joining;
+    {
+      std::lock_guard lock(threadsMutex_);
+      joining.swap(threads_);
+    }
+    if (joining.empty()) return;
+    for (auto& t : joining) t.join();
   }
-  for (auto& t : joining) t.join();
 }
 
 std::vector<std::uint32_t> SimThreads::Sleeps() const {

@@ -140,11 +140,11 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   rec.code = code;
   rec.outputSize = outSize;
   if (in != nullptr) {
-    auto* p = static_cast<const std::uint8_t*>(in);
+    const auto* p = static_cast<const std::uint8_t*>(in);
     rec.input.assign(p, p + inSize);
   }
   if (out != nullptr) {
-    auto* p = static_cast<const std::uint8_t*>(out);
+    const auto* p = static_cast<const std::uint8_t*>(out);
     rec.outputOnCall.assign(p, p + outSize);
   }
   auto it = volumeHandles_.find(device);

@@ -12,6 +12,8 @@ Win32Platform::Win32Platform() {
   platform_.files = &files;
   platform_.devices = &devices;
   platform_.crypto = &crypto;
+  platform_.service = &service;
+  platform_.windowing = &windowing;
 }
 
 }  // namespace platform::win32

@@ -8,8 +8,10 @@
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Process.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32Service.h"
 #include "platform/win32/Win32Threads.h"
 #include "platform/win32/Win32Volumes.h"
+#include "platform/win32/Win32Windowing.h"
 
 namespace platform::win32 {
 
@@ -28,6 +30,8 @@ class Win32Platform {
   Win32Files files;
   Win32Devices devices;
   Win32Crypto crypto;
+  Win32Service service;
+  Win32Windowing windowing;
 
  private:
   Platform platform_;

@@ -1,0 +1,41 @@
+// The service process's start: process-wide initialisation and the entry routine.
+#include "service/ServiceEntry.h"
+
+#include "guard/VolumeGuard.h"
+#include "platform/Debug.h"
+#include "platform/Platform.h"
+#include "platform/ServiceControl.h"
+#include "policy/PolicyFile.h"
+#include "service/ServiceLifecycle.h"
+#include "service/ServiceState.h"
+#include "service/SystemDir.h"
+
+namespace service {
+
+void InitialiseProcess() {
+  ResolveIsWow64ProcessPtr();
+  ServiceTable[0] = platform::ServiceTableEntry{kServiceName, ServiceMain};
+  ServiceTable[1] = platform::ServiceTableEntry{nullptr, nullptr};
+  guard::TheVolumeGuard();
+}
+
+int EntryRoutine(platform::Handle instance, platform::Handle prevInstance) {
+  InstanceHandle = instance;
+  PrevInstanceHandle = prevInstance;
+
+  // All start-up work (WOW64, poll timer, policy, first lock pass) is done before the process
+  // connects to the Service Control Manager.
+  guard::TheVolumeGuard().StartGuard();
+
+  // This thread becomes the control dispatcher until the service has stopped; it fails at once
+  // when the process was not started by the Service Control Manager.
+  if (platform::Current().service->StartServiceCtrlDispatcherW(ServiceTable) != 0) {
+    platform::LogA("\n(VexService) Finish Main");
+  } else {
+    platform::LogA("\n(VexService) StartServiceCtrlDispatcher Fail!! Please register it first.");
+  }
+  policy::ReleasePolicy();
+  return 0;
+}
+
+}  // namespace service

@@ -1,0 +1,29 @@
+// The service host's process-wide state.
+#include "service/ServiceState.h"
+
+namespace service {
+
+platform::ServiceTableEntry ServiceTable[2] = {};
+std::atomic<platform::Handle> InstanceHandle{platform::kNullHandle};
+std::atomic<platform::Handle> PrevInstanceHandle{platform::kNullHandle};
+std::atomic<platform::Handle> StatusHandle{platform::kNullHandle};
+std::atomic<std::uint32_t> CurrentState{0};
+std::atomic<platform::Handle> StopEvent{platform::kNullHandle};
+std::atomic<std::uint32_t> WorkerRunning{1};
+std::atomic<platform::Handle> WorkerThread{platform::kNullHandle};
+std::atomic<platform::Handle> NotifyWindow{platform::kNullHandle};
+
+void ResetProcessState() {
+  ServiceTable[0] = {};
+  ServiceTable[1] = {};
+  InstanceHandle = platform::kNullHandle;
+  PrevInstanceHandle = platform::kNullHandle;
+  StatusHandle = platform::kNullHandle;
+  CurrentState = 0;
+  StopEvent = platform::kNullHandle;
+  WorkerRunning = 1;
+  WorkerThread = platform::kNullHandle;
+  NotifyWindow = platform::kNullHandle;
+}
+
+}  // namespace service

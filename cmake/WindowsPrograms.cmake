@@ -52,3 +52,5 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
                    $<TARGET_FILE:tarvel-service>)
   set_tests_properties(wine.ServiceStartedDirectly PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine)
 endif()
+
+include(cmake/EndToEnd.cmake)

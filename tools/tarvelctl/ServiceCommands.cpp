@@ -53,13 +53,28 @@ const char* LockCodeText(std::uint32_t code) {
   }
 }
 
+// Queries until the service leaves state (a pending one) or the deadline passes; 0 or the error.
+std::uint32_t WaitWhile(std::uint32_t state, std::uint64_t deadline, ServiceManager& services,
+                        ServiceStatusInfo* status) {
+  for (;;) {
+    std::uint32_t error = services.Query(status);
+    if (error != 0 || status->state != state || services.NowMs() >= deadline) return error;
+    services.SleepMs(kPollMs);
+  }
+}
+
 // Sends code 255 to a service that is not stopped, then waits for SERVICE_STOPPED and for its
-// process to end.
+// process to end. A service still starting takes no control yet: it is given until it runs.
 int StopAndWait(const ServiceStatusInfo& before, std::uint32_t timeoutMs, ServiceManager& services,
                 ToolContext& ctx) {
   const std::uint64_t deadline = services.NowMs() + timeoutMs;
-  ServiceStatusInfo status;
-  std::uint32_t error = services.Control(kControlStop, &status);
+  ServiceStatusInfo status = before;
+  std::uint32_t error = 0;
+  if (status.state == kServiceStartPending) {
+    error = WaitWhile(kServiceStartPending, deadline, services, &status);
+    if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+  }
+  error = services.Control(kControlStop, &status);
   if (error == 0) {
     ctx.out << "Sent code " << kControlStop << "; " << Name() << " reports "
             << StateName(status.state) << ".\n";
@@ -215,6 +230,11 @@ int RunStart(std::uint32_t timeoutMs, ServiceManager& services, ToolContext& ctx
   ServiceStatusInfo status;
   std::uint32_t error = services.Query(&status);
   if (error != 0) return Fail(services, ctx, "cannot open " + Name(), error);
+  // A service on its way out is started again once it has stopped.
+  if (status.state == kServiceStopPending) {
+    error = WaitWhile(kServiceStopPending, deadline, services, &status);
+    if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+  }
   if (status.state == kServiceStopped) {
     error = services.Start();
     if (error != 0 && error != kErrorServiceAlreadyRunning) {

@@ -17,7 +17,8 @@
 namespace tarvelctl {
 namespace {
 
-// A service that reports STOP_PENDING after code 255 and STOPPED after stopPolls queries.
+// A service that reports STOP_PENDING after code 255 and STOPPED after stopPolls queries, and
+// RUNNING after startPolls queries when it starts out START_PENDING.
 class ScriptedServices final : public ServiceManager {
  public:
   bool installed = true;
@@ -25,6 +26,7 @@ class ScriptedServices final : public ServiceManager {
   std::map<std::string, std::uint32_t> failures;
   std::vector<std::string> calls;
   int stopPolls = 2;
+  int startPolls = 2;
   bool processEnds = true;
   bool diesOnStart = false;
   std::u16string commandLine;
@@ -59,6 +61,7 @@ class ScriptedServices final : public ServiceManager {
   std::uint32_t Control(std::uint32_t code, ServiceStatusInfo* out) override {
     if (auto e = Call("Control " + std::to_string(code))) return e;
     if (status.state == kServiceStopped) return kErrorServiceNotActive;
+    if (status.state == kServiceStartPending) return kErrorServiceCannotAcceptCtrl;
     if (code == kControlStop) status = {kServiceStopPending, 4, 0, 0, 1, 3000, 42};
     *out = status;
     return 0;
@@ -66,6 +69,7 @@ class ScriptedServices final : public ServiceManager {
   std::uint32_t Query(ServiceStatusInfo* out) override {
     if (auto e = Call("Query")) return e;
     if (status.state == kServiceStopPending && stopPolls-- == 0) status = {kServiceStopped, 4};
+    if (status.state == kServiceStartPending && startPolls-- == 0) status.state = kServiceRunning;
     *out = status;
     return 0;
   }
@@ -116,7 +120,7 @@ class ServiceToolTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
 
-  int Run(std::vector<std::string> args) {
+  int Run(const std::vector<std::string>& args) {
     out.str("");
     err.str("");
     ToolContext ctx{host, out, err, 1};
@@ -140,13 +144,27 @@ class ServiceToolTest : public ::testing::Test {
   std::filesystem::path dir;
 };
 
-TEST_F(ServiceToolTest, StopSendsCode255AndWaitsForTheProcess) {
+TEST_F(ServiceToolTest, StopAndStartWaitOutPendingStates) {
   EXPECT_EQ(Run({"stop"}), kExitOk) << err.str();
   EXPECT_EQ(services.calls, (std::vector<std::string>{"Query", "Control 255", "Query", "Query",
                                                       "Query", "Wait 42"}));
   EXPECT_NE(out.str().find("stopped; process 42 has ended"), std::string::npos) << out.str();
 
+  // Still starting: code 255 waits until the service runs and can take it.
+  services = ScriptedServices();
+  services.status.state = kServiceStartPending;
+  EXPECT_EQ(Run({"stop"}), kExitOk) << err.str();
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"Query", "Query", "Query", "Control 255",
+                                                      "Query", "Query", "Query", "Wait 42"}));
+  // Stopping: start waits until it has stopped, then starts it again.
+  services = ScriptedServices();
+  services.status = {kServiceStopPending, 4, 0, 0, 1, 3000, 42};
+  EXPECT_EQ(Run({"start"}), kExitOk) << err.str();
+  EXPECT_EQ(services.calls,
+            (std::vector<std::string>{"Query", "Query", "Query", "Start", "Query"}));
+
   // Stopped already: nothing is sent.
+  services.status.state = kServiceStopped;
   services.calls.clear();
   EXPECT_EQ(Run({"stop"}), kExitOk);
   EXPECT_EQ(services.calls, std::vector<std::string>{"Query"});

@@ -12,6 +12,7 @@ file(GLOB_RECURSE unit_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.c
 add_executable(unit_tests ${unit_srcs})
 target_link_libraries(unit_tests PRIVATE tarvel_simulator tarvel_service tarvel_platform_sim GTest::gtest
                                          GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE TARVEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 

@@ -1,6 +1,7 @@
 // The volume guard: state, sweeps and slot bookkeeping.
 #include "guard/VolumeGuard.h"
 
+#include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
 #include "platform/Threads.h"
@@ -246,9 +247,12 @@ void VolumeGuard::ReleaseSweep(SweepFlags flags) {
   }
 }
 
+// Never destroyed: the worker thread and the poll's timer threads may still use the guard while
+// the runtime runs static destructors after the entry routine returns. Held handles end with the
+// process, and that ends their locks.
 VolumeGuard& TheVolumeGuard() {
-  static VolumeGuard guard;
-  return guard;
+  static platform::NoDestructor<VolumeGuard> guard;
+  return guard.get();
 }
 
 }  // namespace guard

@@ -38,6 +38,8 @@ class Threads {
                                      std::uint32_t flags) = 0;
   /// The calling thread's last error, as set by the most recent failing call of any area.
   virtual std::uint32_t GetLastError() = 0;
+  /// Sets the calling thread's last error.
+  virtual void SetLastError(std::uint32_t error) = 0;
 };
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "platform/Platform.h"
+#include "platform/Threads.h"
 #include "platform/Types.h"
 
 namespace platform {
@@ -29,7 +31,13 @@ class UniqueHandle {
   Handle release() { return std::exchange(handle_, Traits::Invalid()); }
   void reset(Handle h = Traits::Invalid()) {
     Handle old = std::exchange(handle_, h);
-    if (old != Traits::Invalid()) Traits::Close(old);
+    if (old == Traits::Invalid()) return;
+    // Preserve the last error: a caller reads the error of the call that failed after the
+    // handles of the earlier calls have gone out of scope.
+    Threads& threads = *Current().threads;
+    const std::uint32_t error = threads.GetLastError();
+    Traits::Close(old);
+    threads.SetLastError(error);
   }
 
  private:

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "policy/PolicyRecord.h"
+
 namespace policy {
 
 /// The six key names, in the order in which a line is tested for them.
@@ -40,6 +42,64 @@ std::u16string_view StoredPolicyText(std::u16string_view value);
 /// clamp to the 32-bit limits.
 std::int32_t ParsePolicyCount(std::u16string_view value);
 
+/// wcstol's reading of a count, fed in pieces: ParsePolicyCount of everything fed.
+class PolicyCountReader {
+ public:
+  /// Feeds units until the number has ended; later units change nothing.
+  void Add(std::u16string_view units);
+  [[nodiscard]] std::int32_t Value() const;
+
+ private:
+  enum class Phase : std::uint8_t { kBlanks, kSign, kDigits, kDone };
+  Phase phase_ = Phase::kBlanks;
+  bool negative_ = false;
+  std::int64_t magnitude_ = 0;
+};
+
+/// What the reader keeps of one line, fed in pieces of any size: whether it holds a section name
+/// or ";", the first key name it holds, and of its value only what the record can store (the
+/// first 260 code units, whether more than trailing U+000D follows, and the count read so far).
+/// Its size does not depend on the line's length, so a line of any length is read in bounded
+/// memory, with the same outcome as ClassifyPolicyLine on the whole text.
+class PolicyLineDigest {
+ public:
+  /// Forgets everything, for the next line.
+  void Clear();
+  /// Adds the next code units of the line's text.
+  void Append(std::u16string_view piece);
+
+  /// The line holds a section name or ";" and is skipped whatever else it holds.
+  [[nodiscard]] bool skipped() const;
+  /// The first key name found (kNone for a skipped line or one that holds none).
+  [[nodiscard]] PolicyKey key() const;
+  /// StoredPolicyText of the value: what a text key stores (empty: ignored).
+  [[nodiscard]] std::u16string_view StoredText() const;
+  /// ParsePolicyCount of the value: what a count key stores.
+  [[nodiscard]] std::int32_t Count() const;
+
+ private:
+  /// One candidate value: the whole text (no "=" on the line) or what follows the first "=".
+  struct Value {
+    void Add(std::u16string_view units);
+    char16_t head[kPolicyValueUnits] = {};
+    std::size_t headSize = 0;
+    bool moreText = false;  ///< a unit other than U+000D follows the head
+    PolicyCountReader count;
+  };
+  [[nodiscard]] const Value& value() const { return sawEquals_ ? afterEquals_ : whole_; }
+  void FindNames(std::u16string_view units);
+
+  /// The last code units seen, so that a name split between two pieces is still found: one
+  /// fewer than the longest name, "[Description]".
+  static constexpr std::size_t kCarryUnits = 12;
+  char16_t carry_[kCarryUnits] = {};
+  std::size_t carrySize_ = 0;
+  std::uint16_t found_ = 0;  ///< one bit per entry of the skip marks, then of the key names
+  bool sawEquals_ = false;
+  Value whole_;
+  Value afterEquals_;
+};
+
 /// Reads a policy file's lines from a source of bytes, as UTF-16LE code units with no
 /// conversion. A line runs to the next U+000A (dropped); its text ends at its first U+0000.
 /// A U+FFFF also ends a line: wide input functions report that value as the end of the input,
@@ -52,8 +112,10 @@ class PolicyLineReader {
 
   explicit PolicyLineReader(Source source) : source_(std::move(source)) {}
 
-  /// The next line's text; false when reading has ended.
+  /// The next line's text; false when reading has ended. Holds the whole line.
   bool Next(std::u16string* text);
+  /// The next line, kept only as far as the record needs it; false when reading has ended.
+  bool Next(PolicyLineDigest* line);
   /// Whether the text of the line just read was cut at a U+0000.
   [[nodiscard]] bool CutAtNul() const { return cutAtNul_; }
   /// Whether reading ended at a line that begins with U+0000.
@@ -61,6 +123,8 @@ class PolicyLineReader {
 
  private:
   bool NextUnit(char16_t* unit);
+  /// Reads one line and hands its text to sink in pieces; false when reading has ended.
+  bool ReadLine(const std::function<void(std::u16string_view)>& sink);
 
   Source source_;
   std::vector<std::uint8_t> buffer_;

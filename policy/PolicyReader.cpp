@@ -23,8 +23,7 @@ struct FileTraits {
 };
 using UniqueFile = platform::UniqueHandle<FileTraits>;
 
-void StoreText(char16_t* slot, std::u16string_view value) {
-  std::u16string_view stored = StoredPolicyText(value);
+void StoreText(char16_t* slot, std::u16string_view stored) {
   if (stored.empty()) return;
   std::copy(stored.begin(), stored.end(), slot);
   slot[stored.size()] = 0;
@@ -37,13 +36,13 @@ void StorePolicyLine(std::u16string_view text, PolicyRecord& record) {
   if (line.skipped) return;
   switch (line.key) {
     case PolicyKey::kCounter:
-      StoreText(record.counterText, line.value);
+      StoreText(record.counterText, StoredPolicyText(line.value));
       break;
     case PolicyKey::kDescription:
-      StoreText(record.descriptionText, line.value);
+      StoreText(record.descriptionText, StoredPolicyText(line.value));
       break;
     case PolicyKey::kState:
-      StoreText(record.stateText, line.value);
+      StoreText(record.stateText, StoredPolicyText(line.value));
       break;
     case PolicyKey::kJan:
       record.counterLength = ParsePolicyCount(line.value);
@@ -53,6 +52,31 @@ void StorePolicyLine(std::u16string_view text, PolicyRecord& record) {
       break;
     case PolicyKey::kMar:
       record.stateLength = ParsePolicyCount(line.value);
+      break;
+    case PolicyKey::kNone:
+      break;
+  }
+}
+
+void StorePolicyLine(const PolicyLineDigest& line, PolicyRecord& record) {
+  switch (line.key()) {
+    case PolicyKey::kCounter:
+      StoreText(record.counterText, line.StoredText());
+      break;
+    case PolicyKey::kDescription:
+      StoreText(record.descriptionText, line.StoredText());
+      break;
+    case PolicyKey::kState:
+      StoreText(record.stateText, line.StoredText());
+      break;
+    case PolicyKey::kJan:
+      record.counterLength = line.Count();
+      break;
+    case PolicyKey::kFeb:
+      record.descriptionLength = line.Count();
+      break;
+    case PolicyKey::kMar:
+      record.stateLength = line.Count();
       break;
     case PolicyKey::kNone:
       break;
@@ -74,8 +98,10 @@ bool PolicyReader::ParsePolicyFile(const char16_t* path, PolicyRecord* record) {
     if (p.files->ReadFile(file.get(), buffer, size, &got) == 0) return 0;
     return got;
   });
-  std::u16string text;
-  while (lines.Next(&text)) StorePolicyLine(text, *record);
+  // Of each line only what the record can store is kept, so a line of any length, or a file of
+  // any size, is read in the same small amount of memory.
+  PolicyLineDigest line;
+  while (lines.Next(&line)) StorePolicyLine(line, *record);
   file.reset();
   if (record->counterLength != 0 && record->descriptionLength != 0 && record->stateLength != 0) {
     return true;

@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "policy/PolicyLine.h"
 #include "policy/PolicyRecord.h"
 
 namespace policy {
@@ -19,5 +20,8 @@ class PolicyReader {
 
 /// Applies one line's text to the record as the reader does.
 void StorePolicyLine(std::u16string_view text, PolicyRecord& record);
+
+/// Applies one line, as the reader keeps it, to the record.
+void StorePolicyLine(const PolicyLineDigest& line, PolicyRecord& record);
 
 }  // namespace policy

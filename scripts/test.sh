@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test run: installs missing Debian packages, builds every preset, runs every suite.
+# The whole test run: installs missing Debian packages, builds every preset, runs every suite,
+# then runs every fuzz target for a bounded time (tests/fuzz/run.sh, about a minute in all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,4 +31,7 @@ for preset in linux asan tsan windows-x64; do
   echo "== test $preset"
   ctest --preset "$preset" || status=1
 done
+
+echo "== fuzz"
+tests/fuzz/run.sh || status=1
 exit $status

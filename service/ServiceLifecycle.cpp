@@ -127,7 +127,10 @@ void ServiceControlHandler(std::uint32_t control) {
 platform::Bool StopService() {
   WorkerRunning = 0;
   // Fails without effect while the event does not exist yet (a stop before it was created).
-  Threads().SetEvent(StopEvent);
+  // Once signalled it is not signalled again: a repeated stop (after a failed stop-pending
+  // report) could otherwise reach the handle just after ServiceMain closed it, when its value
+  // may already name another object.
+  if (!StopSignalled.load() && Threads().SetEvent(StopEvent) != 0) StopSignalled = true;
   return ReportServiceStatus(platform::kServiceStopped, 0, 0, 0, 0);
 }
 

@@ -10,6 +10,7 @@ std::atomic<platform::Handle> StatusHandle{platform::kNullHandle};
 std::atomic<std::uint32_t> CurrentState{0};
 std::atomic<platform::Handle> StopEvent{platform::kNullHandle};
 std::atomic<std::uint32_t> WorkerRunning{1};
+std::atomic<bool> StopSignalled{false};
 std::atomic<platform::Handle> WorkerThread{platform::kNullHandle};
 std::atomic<platform::Handle> NotifyWindow{platform::kNullHandle};
 
@@ -22,6 +23,7 @@ void ResetProcessState() {
   CurrentState = 0;
   StopEvent = platform::kNullHandle;
   WorkerRunning = 1;
+  StopSignalled = false;
   WorkerThread = platform::kNullHandle;
   NotifyWindow = platform::kNullHandle;
 }

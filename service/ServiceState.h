@@ -34,6 +34,8 @@ extern std::atomic<std::uint32_t> CurrentState;
 extern std::atomic<platform::Handle> StopEvent;
 /// Run flag of the worker loop: 1 until StopService clears it, never set again.
 extern std::atomic<std::uint32_t> WorkerRunning;
+/// Set once StopService has signalled StopEvent; later stops do not signal it again.
+extern std::atomic<bool> StopSignalled;
 /// The worker thread's handle, closed (not waited on) by ServiceMain after the stop.
 extern std::atomic<platform::Handle> WorkerThread;
 /// The hidden notification window; stays null when it could not be created.

@@ -21,11 +21,20 @@ std::string HandleText(Handle h) {
 void SimCore::Record(std::string line) {
   std::lock_guard lock(mutex_);
   journal_.push_back(std::move(line));
+  journalTimes_.push_back(NowMs());
 }
 
 std::vector<std::string> SimCore::Journal() const {
   std::lock_guard lock(mutex_);
   return journal_;
+}
+
+std::vector<std::pair<std::uint64_t, std::string>> SimCore::TimedJournal() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::pair<std::uint64_t, std::string>> out;
+  out.reserve(journal_.size());
+  for (std::size_t i = 0; i < journal_.size(); ++i) out.emplace_back(journalTimes_[i], journal_[i]);
+  return out;
 }
 
 std::vector<std::string> SimCore::JournalOf(const std::string& prefix) const {
@@ -40,6 +49,7 @@ std::vector<std::string> SimCore::JournalOf(const std::string& prefix) const {
 void SimCore::ClearJournal() {
   std::lock_guard lock(mutex_);
   journal_.clear();
+  journalTimes_.clear();
 }
 
 void SimCore::FailCall(const std::string& call, std::uint32_t error, int skip, int count) {

@@ -32,6 +32,8 @@ class SimCore {
   /// Appends one line to the journal ("DeviceIoControl E: 0x90018 -> 1").
   void Record(std::string line);
   [[nodiscard]] std::vector<std::string> Journal() const;
+  /// The journal with the virtual time of each line.
+  [[nodiscard]] std::vector<std::pair<std::uint64_t, std::string>> TimedJournal() const;
   /// The journal lines that start with prefix.
   [[nodiscard]] std::vector<std::string> JournalOf(const std::string& prefix) const;
   void ClearJournal();
@@ -82,6 +84,7 @@ class SimCore {
 
   mutable std::recursive_mutex mutex_;
   std::vector<std::string> journal_;
+  std::vector<std::uint64_t> journalTimes_;
   std::map<std::string, FaultRule> faults_;
   std::map<Handle, HandleEntry> handles_;
   std::map<Handle, std::function<void(Handle)>> closers_;

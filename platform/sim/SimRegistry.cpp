@@ -240,6 +240,10 @@ std::int32_t SimRegistry::RegSetValueExW(Hkey key, const char16_t* valueName, st
   std::lock_guard lock(core_.Mutex());
   std::string what = "RegSetValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
                      std::to_string(type) + " " + std::to_string(size);
+  if (type == kRegDword && size == 4 && data != nullptr) {
+    what += " =" + std::to_string(data[0] | data[1] << 8 | data[2] << 16 |
+                                  static_cast<std::uint32_t>(data[3]) << 24);
+  }
   auto done = [&](std::int32_t status) {
     core_.Record(what + " -> " + std::to_string(status));
     return status;

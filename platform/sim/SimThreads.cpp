@@ -267,6 +267,10 @@ std::uint32_t SimThreads::GetLastError() {
   return SimCore::GetLastError();
 }
 
+void SimThreads::SetLastError(std::uint32_t error) {
+  SimCore::SetLastError(error);
+}
+
 std::map<Handle, SimTimer> SimThreads::Timers() const {
   std::lock_guard lock(core_.Mutex());
   return timers_;

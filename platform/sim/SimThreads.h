@@ -56,6 +56,7 @@ class SimThreads final : public Threads {
                              std::uint32_t dueTime, std::uint32_t period,
                              std::uint32_t flags) override;
   std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t error) override;
 
   /// Switches to scheduled mode: virtual time for real threads. Call before any thread starts.
   void EnableScheduledMode();

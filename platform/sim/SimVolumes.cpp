@@ -71,6 +71,15 @@ std::vector<Handle> SimVolumes::HandlesOn(char letter) const {
   return out;
 }
 
+std::vector<std::pair<std::uint64_t, std::string>> SimVolumes::VolumeEvents() const {
+  std::lock_guard lock(core_.Mutex());
+  return events_;
+}
+
+void SimVolumes::Note(char letter, const char* what) {
+  events_.emplace_back(core_.NowMs(), std::string(1, letter) + ": " + what);
+}
+
 std::size_t SimVolumes::LiveBlocks() const {
   std::lock_guard lock(core_.Mutex());
   return blocks_.size();
@@ -128,7 +137,10 @@ void SimVolumes::OnClose(Handle h) {
   if (it == volumeHandles_.end()) return;
   SimDrive* d = DriveOf(it->second);
   // Closing the locking handle is what ends the lock.
-  if (d != nullptr && d->lockedBy == h) d->lockedBy = kNullHandle;
+  if (d != nullptr && d->lockedBy == h) {
+    d->lockedBy = kNullHandle;
+    Note(it->second, "lock ended (locking handle closed)");
+  }
   volumeHandles_.erase(it);
 }
 
@@ -176,6 +188,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
       case kFsctlDismountVolume:
         if (d->lockedBy == kNullHandle || d->lockedBy == device) {
           d->mounted = false;
+          Note(rec.letter, "dismounted");
           result = 1;
         } else {
           error = kErrorAccessDenied;
@@ -188,6 +201,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
         }
         if (d->lockedBy == kNullHandle && (!othersOpen || !d->mounted)) {
           d->lockedBy = device;
+          Note(rec.letter, "locked");
           result = 1;
         } else {
           error = kErrorAccessDenied;
@@ -197,6 +211,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
       case kFsctlUnlockVolume:
         if (d->lockedBy == device) {
           d->lockedBy = kNullHandle;
+          Note(rec.letter, "unlocked");
           result = 1;
         } else {
           error = 158;  // ERROR_NOT_LOCKED

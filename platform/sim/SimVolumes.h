@@ -50,6 +50,9 @@ class SimVolumes final : public Volumes {
   [[nodiscard]] std::vector<IoctlRecord> Ioctls() const;
   /// Open handles on the letter's volume.
   [[nodiscard]] std::vector<Handle> HandlesOn(char letter) const;
+  /// What happened to the volumes, with virtual times: "E: dismounted", "E: locked",
+  /// "E: unlocked", "E: lock ended (locking handle closed)".
+  [[nodiscard]] std::vector<std::pair<std::uint64_t, std::string>> VolumeEvents() const;
   /// GlobalAlloc blocks not yet freed.
   [[nodiscard]] std::size_t LiveBlocks() const;
   [[nodiscard]] std::size_t BlocksAllocated() const;
@@ -69,7 +72,10 @@ class SimVolumes final : public Volumes {
   SimCore& core_;
   std::array<SimDrive, 26> drives_{};
   std::map<Handle, char> volumeHandles_;
+  void Note(char letter, const char* what);
+
   std::vector<IoctlRecord> ioctls_;
+  std::vector<std::pair<std::uint64_t, std::string>> events_;
   struct Block {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;

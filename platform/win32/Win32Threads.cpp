@@ -76,4 +76,8 @@ std::uint32_t Win32Threads::GetLastError() {
   return ::GetLastError();
 }
 
+void Win32Threads::SetLastError(std::uint32_t error) {
+  ::SetLastError(error);
+}
+
 }  // namespace platform::win32

@@ -21,6 +21,7 @@ class Win32Threads final : public Threads {
                              std::uint32_t dueTime, std::uint32_t period,
                              std::uint32_t flags) override;
   std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t error) override;
 
   /// A seam callback with its parameter, handed to Win32 through a trampoline of Win32's
   /// calling convention.

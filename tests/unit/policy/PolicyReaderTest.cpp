@@ -184,6 +184,35 @@ TEST_F(PolicyReaderTest, VeryLongLinesComeBackWhole) {
   EXPECT_EQ(SlotText(Record().counterText), u"Counter" + huge.substr(0, 253));
 }
 
+// The reader keeps only a digest of each line; fed in pieces of any size, it must come to what
+// the whole line's text gives.
+TEST(PolicyLineDigestTest, PiecesGiveWhatTheWholeLineGives) {
+  const std::u16string pool[] = {u"State", u"Counter", u"Description", u"Jan",  u"Feb",
+                                 u"Mar",   u"[State]", u"[Counter]",   u"=",    u";",
+                                 u"\r",    u" ",       u"-",           u"+",    u"42",
+                                 u"x",     u"Sta",     u"te",          u"[Des", u"cription]"};
+  std::mt19937 rng(99);
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text;
+    for (int n = static_cast<int>(rng() % 12); n > 0; --n) text += pool[rng() % std::size(pool)];
+    // Long runs around the 260-unit cut and the piece boundaries.
+    if (round % 3 == 0) text.insert(rng() % (text.size() + 1), rng() % 600, u"a\r "[rng() % 3]);
+    PolicyLineDigest line;
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t n = 1 + rng() % 40;
+      line.Append(std::u16string_view(text).substr(at, n));
+      at += n;
+    }
+    PolicyLine whole = ClassifyPolicyLine(text);
+    SCOPED_TRACE(::testing::Message() << "round " << round << " size " << text.size());
+    ASSERT_EQ(line.skipped(), whole.skipped);
+    ASSERT_EQ(line.key(), whole.key);
+    if (whole.key == PolicyKey::kNone) continue;
+    ASSERT_EQ(line.StoredText(), StoredPolicyText(whole.value));
+    ASSERT_EQ(line.Count(), ParsePolicyCount(whole.value));
+  }
+}
+
 TEST_F(PolicyReaderTest, ReadErrorEndsTheFile) {
   machine.files.SetTextFileUtf16(kDevState, Join(kCanonical, u"\r\n"), false);
   // Fail from the middle of the Description line on: what came before still counts.

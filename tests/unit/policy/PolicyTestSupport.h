@@ -43,4 +43,8 @@ class PolicyTest : public ::testing::Test {
 /// with terminator, the encrypted U+0000 is included.
 std::u16string EncryptForPolicy(const std::u16string& plain, bool terminator);
 
+/// The nine canonical lines, CR LF ended, of a policy file whose State decrypts to state
+/// (Counter "7", Description "policy"); the line of the key named omit is left out.
+std::u16string PolicyFileText(const std::u16string& state, const std::u16string& omit = u"");
+
 }  // namespace policy::test

@@ -9,31 +9,6 @@ namespace {
 
 using guard::VolumeGuard;
 
-// A policy file whose State decrypts to state; lines can be left out by name.
-std::u16string PolicyFileText(const std::u16string& state, const std::u16string& omit = u"") {
-  std::u16string counter = EncryptForPolicy(u"7", true);
-  std::u16string description = EncryptForPolicy(u"policy", true);
-  std::u16string encrypted = EncryptForPolicy(state, false);
-  auto count = [](std::size_t n) {
-    std::string s = std::to_string(n);
-    return std::u16string(s.begin(), s.end());
-  };
-  std::u16string text;
-  auto line = [&](const std::u16string& key, const std::u16string& value) {
-    if (key != omit) text += key + u"=" + value + u"\r\n";
-  };
-  text += u"[Counter]\r\n";
-  line(u"Counter", counter);
-  line(u"Jan", count(2 * counter.size()));
-  text += u"[Description]\r\n";
-  line(u"Description", description);
-  line(u"Feb", count(2 * description.size()));
-  text += u"[State]\r\n";
-  line(u"State", encrypted);
-  line(u"Mar", count(2 * state.size()));
-  return text;
-}
-
 class StartGuardTest : public PolicyTest {
  protected:
   void SetUp() override {

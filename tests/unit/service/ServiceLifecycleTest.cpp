@@ -252,6 +252,9 @@ TEST_F(ServiceHostTest, AlwaysFailingStatusReportsEndBounded) {
   std::vector<StatusReport> reports = sim->service.Reports();
   ExpectReports({reports.begin() + static_cast<std::ptrdiff_t>(before), reports.end()},
                 {Failed(kStopPend), Failed(kStop), Failed(kStop)}, "stop");
+  // StopService ran twice but signalled the stop event once: the second run could otherwise
+  // reach the handle after ServiceMain closed it.
+  EXPECT_EQ(JournalCount("SetEvent"), 1u);
   EXPECT_TRUE(sim->service.WaitForServiceMainReturn());
   sim->service.EndDispatcher();
   ASSERT_TRUE(WaitForExit());

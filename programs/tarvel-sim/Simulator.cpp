@@ -1,0 +1,362 @@
+// Runs the service's real code on a simulated machine built from a scenario.
+#include "programs/tarvel-sim/Simulator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "guard/VolumeGuard.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "platform/Windowing.h"
+#include "platform/sim/SimMachine.h"
+#include "policy/PolicyDecryption.h"
+#include "policy/PolicyFile.h"
+#include "service/ServiceEntry.h"
+#include "service/ServiceState.h"
+#include "service/SystemDir.h"
+#include "tools/tarvelctl/PolicyWriter.h"
+
+namespace simulator {
+
+namespace {
+
+constexpr platform::Handle kInstance = 0x400000;
+constexpr char16_t kSystemFolder[] = u"C:\\Windows\\system32";
+constexpr char16_t kWriteProtectKey[] =
+    u"SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies";
+constexpr char16_t kWriteProtectValue[] = u"WriteProtect";
+
+const char* TypeName(std::uint32_t type) {
+  static const char* const kNames[] = {"unknown", "noroot", "removable", "fixed",
+                                       "remote",  "cdrom",  "ramdisk"};
+  return type < 7 ? kNames[type] : "other";
+}
+
+std::string Seconds(std::uint64_t ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%4llu.%03llu", static_cast<unsigned long long>(ms / 1000),
+                static_cast<unsigned long long>(ms % 1000));
+  return buf;
+}
+
+// A fresh process: the service's, the guard's and the policy's process-wide state as a new
+// process would have them.
+void ResetProcess() {
+  service::ResetProcessState();
+  guard::VolumeGuard& g = guard::TheVolumeGuard();
+  g.CloseVolumeHandles(guard::kBothKinds);
+  g.arrivalIndex = 0;
+  guard::VolumeGuard::RemovableLock = 0;
+  guard::VolumeGuard::OpticalLock = 0;
+  policy::ReleasePolicy();
+  policy::ResetPolicyDecryptionForTests();
+  service::IsWow64 = 0;
+}
+
+platform::sim::SimDrive SimDriveOf(const DriveSpec& spec) {
+  platform::sim::SimDrive d;
+  d.type = spec.type;
+  d.volumePresent = spec.type > platform::kDriveNoRootDir;
+  d.answersAtaIdentify = spec.answersAta;
+  d.openFails = spec.openFails;
+  return d;
+}
+
+std::u16string SystemFile(const char* name) {
+  return std::u16string(kSystemFolder) + u"\\" + platform::FromUtf8(name);
+}
+
+void WriteTag(platform::sim::SimMachine& sim, const std::string& text) {
+  sim.files.SetTextFileUtf8(SystemFile("ReadTag.ini"), "[State]\r\nkey=" + text + "\r\n");
+}
+
+// The nine-line policy file whose State decrypts to state, whatever that text is (the tool
+// writes only the four texts an administrator means; a scenario may want any other).
+std::optional<std::vector<std::uint8_t>> PolicyFileBytes(const std::u16string& state,
+                                                         std::string* error) {
+  auto counter = tarvelctl::EncryptPolicyText(u"1", true, error);
+  auto description = tarvelctl::EncryptPolicyText(tarvelctl::kDefaultDescription, true, error);
+  auto encrypted = tarvelctl::EncryptPolicyText(state, false, error);
+  if (!counter || !description || !encrypted) return std::nullopt;
+  std::string problem = tarvelctl::StorageProblem(policy::PolicyKey::kState, *encrypted);
+  if (!problem.empty()) {
+    *error = "the State text's ciphertext cannot be stored: " + problem;
+    return std::nullopt;
+  }
+  auto count = [](const std::u16string& cipher) {
+    return platform::FromUtf8(std::to_string(2 * cipher.size()));
+  };
+  std::u16string text = u"[Counter]\r\nCounter=" + *counter + u"\r\nJan=" + count(*counter) +
+                        u"\r\n[Description]\r\nDescription=" + *description + u"\r\nFeb=" +
+                        count(*description) + u"\r\n[State]\r\nState=" + *encrypted + u"\r\nMar=" +
+                        count(*encrypted) + u"\r\n";
+  std::vector<std::uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+// Builds the machine the scenario describes. Returns an error text when a file cannot be made.
+std::string BuildMachine(platform::sim::SimMachine& sim, const Scenario& s) {
+  for (const DriveSpec& d : s.drives) sim.volumes.SetDrive(d.letter, SimDriveOf(d));
+  sim.files.SetSystemFolder(kSystemFolder);
+  if (s.policyFileFromHost) {
+    std::ifstream in(*s.policyFileFromHost, std::ios::binary);
+    if (!in) return "cannot read " + *s.policyFileFromHost;
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    sim.files.SetFile(SystemFile(s.policyFileName.c_str()), std::move(bytes));
+  } else if (s.policyState) {
+    std::string error;
+    auto bytes = PolicyFileBytes(platform::FromUtf8(*s.policyState), &error);
+    if (!bytes) return "cannot write the policy: " + error;
+    sim.files.SetFile(SystemFile(s.policyFileName.c_str()), std::move(*bytes));
+  }
+  if (s.tag) WriteTag(sim, *s.tag);
+  if (s.writeProtect) {
+    sim.registry.SetDword(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue,
+                          *s.writeProtect);
+  }
+  if (s.portableClass) sim.devices.AddClass(u"WPD", platform::sim::kWpdClassGuid);
+  for (const PortableDeviceSpec& d : s.portableDevices) {
+    sim.devices.AddDevice(platform::sim::kWpdClassGuid, true,
+                          d.disabled ? platform::kCmProbDisabled : 0);
+  }
+  sim.service.SetStartedByScm(s.startedByScm);
+  return "";
+}
+
+std::string Describe(const Event& e) {
+  switch (e.kind) {
+    case Event::Kind::Arrive:
+      return std::string("arrive ") + e.drive.letter + ": " + TypeName(e.drive.type);
+    case Event::Kind::Remove:
+      return std::string("remove ") + e.drive.letter + ":";
+    case Event::Kind::Control:
+      return "control " + std::to_string(e.code);
+    case Event::Kind::Tag:
+      return "tag file key=" + e.text;
+    case Event::Kind::WriteProtect:
+      return "WriteProtect set to " + std::to_string(e.code) + " by someone else";
+    case Event::Kind::PostClose:
+      return "WM_CLOSE posted to the window";
+  }
+  return "";
+}
+
+// Delivers one event; returns a note when it could not be delivered.
+std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
+  auto broadcast = [&](std::uint32_t event, char letter) -> std::string {
+    platform::Handle window = sim.windowing.FindWindowW(u"MainWndClass", u"Tarvel Service");
+    if (window == platform::kNullHandle) return "no notification window to send it to";
+    platform::DevBroadcastVolume volume{sizeof(platform::DevBroadcastVolume),
+                                        platform::kDbtDevtypVolume, 0, 1u << (letter - 'A'), 0};
+    std::intptr_t result = 0;
+    if (!sim.windowing.SendMessageW(window, platform::kWmDeviceChange, event,
+                                    reinterpret_cast<std::intptr_t>(&volume), &result)) {
+      return "the window was gone before the message was delivered";
+    }
+    return "";
+  };
+  switch (e.kind) {
+    case Event::Kind::Arrive:
+      sim.volumes.SetDrive(e.drive.letter, SimDriveOf(e.drive));
+      return broadcast(platform::kDbtDeviceArrival, e.drive.letter);
+    case Event::Kind::Remove:
+      sim.volumes.RemoveDrive(e.drive.letter);
+      return broadcast(platform::kDbtDeviceRemoveComplete, e.drive.letter);
+    case Event::Kind::Control:
+      return sim.service.SendControl(e.code) ? "" : "no control handler took the code";
+    case Event::Kind::Tag:
+      WriteTag(sim, e.text);
+      return "";
+    case Event::Kind::WriteProtect:
+      sim.registry.SetDword(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue,
+                            e.code);
+      return "";
+    case Event::Kind::PostClose: {
+      platform::Handle window = sim.windowing.FindWindowW(u"MainWndClass", u"Tarvel Service");
+      if (window == platform::kNullHandle ||
+          !sim.windowing.PostMessageW(window, platform::kWmClose, 0, 0)) {
+        return "no notification window to post to";
+      }
+      return "";
+    }
+  }
+  return "";
+}
+
+void Collect(platform::sim::SimMachine& sim, const Scenario& s,
+             std::vector<std::pair<std::uint64_t, std::string>>& events, RunOutcome& out) {
+  std::vector<std::pair<std::uint64_t, std::string>> lines;
+  for (const auto& line : sim.core.DebugLines()) {
+    std::string text = platform::ToUtf8(line.text);
+    out.debugLines.push_back(text);
+    if (!text.empty() && text.front() == '\n') text.erase(0, 1);
+    lines.emplace_back(line.timeMs, (line.wide ? "W " : "A ") + text);
+  }
+  // What the service did to the machine, from the volumes and the journal.
+  std::vector<std::pair<std::uint64_t, std::string>> effects;
+  for (const auto& [ms, what] : sim.volumes.VolumeEvents()) effects.emplace_back(ms, "   " + what);
+  std::map<std::uint64_t, std::string> devicePasses;
+  for (const auto& [ms, line] : sim.core.TimedJournal()) {
+    if (line.starts_with("RegSetValueExW") && line.find("WriteProtect") != std::string::npos) {
+      auto eq = line.find(" =");
+      std::string value =
+          eq == std::string::npos ? "?" : line.substr(eq + 2, line.find(' ', eq + 2) - eq - 2);
+      effects.emplace_back(
+          ms, "   WriteProtect written: " + value + (line.ends_with("-> 0") ? "" : " (failed)"));
+    } else if (line.starts_with("CM_Enable_DevNode") || line.starts_with("CM_Disable_DevNode")) {
+      devicePasses[ms] += line.starts_with("CM_Enable") ? 'e' : 'd';
+    }
+  }
+  // The device switch runs every second; show a pass only when it does something new.
+  std::string previous;
+  for (const auto& [ms, calls] : devicePasses) {
+    if (calls == previous) continue;
+    previous = calls;
+    auto enabled = std::count(calls.begin(), calls.end(), 'e');
+    auto disabled = std::count(calls.begin(), calls.end(), 'd');
+    std::string what = "   portable devices:";
+    if (enabled > 0) what += " " + std::to_string(enabled) + " enable call(s)";
+    if (disabled > 0) what += " " + std::to_string(disabled) + " disable call(s)";
+    effects.emplace_back(ms, what);
+  }
+  // Scenario events go before the lines written at the same time: they caused them.
+  std::vector<std::pair<std::uint64_t, std::string>> all = std::move(events);
+  all.insert(all.end(), effects.begin(), effects.end());
+  all.insert(all.end(), lines.begin(), lines.end());
+  std::stable_sort(all.begin(), all.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [ms, text] : all) out.timeline.push_back("[" + Seconds(ms) + "] " + text);
+
+  for (char c = 'A'; c <= 'Z'; ++c) {
+    platform::sim::SimDrive d = sim.volumes.Drive(c);
+    bool named = std::any_of(s.drives.begin(), s.drives.end(),
+                             [c](const DriveSpec& x) { return x.letter == c; }) ||
+                 std::any_of(s.events.begin(), s.events.end(), [c](const Event& e) {
+                   return e.kind == Event::Kind::Arrive && e.drive.letter == c;
+                 });
+    if (!named && !d.volumePresent) continue;
+    out.drives.push_back(DriveOutcome{c, d.type, d.mounted, d.lockedBy != platform::kNullHandle,
+                                      static_cast<std::uint64_t>(d.lockedBy)});
+  }
+  auto value =
+      sim.registry.Value(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue);
+  if (value && value->data.size() == 4) {
+    out.writeProtect = value->data[0] | value->data[1] << 8 | value->data[2] << 16 |
+                       static_cast<std::uint32_t>(value->data[3]) << 24;
+  }
+  std::size_t index = 0;
+  for (const auto& device : sim.devices.AllDevices()) {
+    std::string name = index < s.portableDevices.size() ? s.portableDevices[index].name : "device";
+    out.portableDevices.emplace_back(name, device.problem != platform::kCmProbDisabled);
+    ++index;
+  }
+  if (auto status = sim.service.CurrentStatus()) {
+    out.serviceState = status->dwCurrentState;
+    out.controlsAccepted = status->dwControlsAccepted;
+  }
+  out.endMs = sim.core.NowMs();
+}
+
+}  // namespace
+
+RunOutcome RunScenario(const Scenario& scenario) {
+  RunOutcome out;
+  platform::sim::SimMachine sim;
+  sim.Install();
+  ResetProcess();
+  std::string problem = BuildMachine(sim, scenario);
+  if (!problem.empty()) {
+    out.notes.push_back(problem);
+    return out;
+  }
+  sim.threads.EnableScheduledMode();
+  std::vector<std::pair<std::uint64_t, std::string>> events;
+  std::atomic<int> exitCode{-1};
+  {
+    auto driver = sim.threads.RegisterCurrentThread("scenario");
+    sim.threads.StartThread("main", [&sim, &exitCode] {
+      service::InitialiseProcess();
+      exitCode = service::EntryRoutine(kInstance, platform::kNullHandle);
+      // The process ends when its entry routine returns.
+      sim.threads.EndProcess();
+    });
+    for (const Event& e : scenario.events) {
+      if (sim.threads.ProcessEnded()) {
+        out.notes.push_back("line " + std::to_string(e.line) + ": " + Describe(e) +
+                            ": the process had ended");
+        continue;
+      }
+      std::uint64_t now = sim.core.NowMs();
+      if (e.atMs > now) sim.threads.Sleep(static_cast<std::uint32_t>(e.atMs - now));
+      events.emplace_back(sim.core.NowMs(), ">> " + Describe(e));
+      std::string note = Deliver(sim, e);
+      if (!note.empty()) {
+        out.notes.push_back("line " + std::to_string(e.line) + ": " + Describe(e) + ": " + note);
+      }
+    }
+    std::uint64_t now = sim.core.NowMs();
+    if (!sim.threads.ProcessEnded() && scenario.runMs > now) {
+      sim.threads.Sleep(static_cast<std::uint32_t>(scenario.runMs - now));
+    }
+  }
+  sim.threads.EndProcess();
+  sim.threads.JoinThreads();
+  out.exitCode = exitCode.load();
+  Collect(sim, scenario, events, out);
+  ResetProcess();
+  return out;
+}
+
+void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
+  out << "Timeline (virtual seconds). A/W: debug line (narrow/wide); >>: scenario event;\n"
+      << "indented: what the service did to the machine.\n";
+  for (const std::string& line : outcome.timeline) out << line << "\n";
+  for (const std::string& note : outcome.notes) out << "note: " << note << "\n";
+  out << "\nFinal state at " << Seconds(outcome.endMs) << " s:\n";
+  out << "  Drive  Type       Volume      Lock\n";
+  for (const DriveOutcome& d : outcome.drives) {
+    char line[96];
+    std::snprintf(line, sizeof line, "  %c:     %-10s %-11s %s", d.letter, TypeName(d.type),
+                  d.type <= 1 ? "-" : (d.mounted ? "mounted" : "dismounted"),
+                  d.locked ? "locked" : "-");
+    out << line;
+    if (d.locked) {
+      char handle[32];
+      std::snprintf(handle, sizeof handle, " (handle 0x%llx)",
+                    static_cast<unsigned long long>(d.lockedBy));
+      out << handle;
+    }
+    out << "\n";
+  }
+  out << "  WriteProtect: "
+      << (outcome.writeProtect ? std::to_string(*outcome.writeProtect) : std::string("absent"))
+      << "\n";
+  out << "  Portable devices (WPD):";
+  if (outcome.portableDevices.empty()) out << " none";
+  for (const auto& [name, enabled] : outcome.portableDevices) {
+    out << " " << name << " " << (enabled ? "enabled" : "disabled");
+  }
+  out << "\n";
+  static const char* const kStates[] = {"?", "SERVICE_STOPPED", "SERVICE_START_PENDING",
+                                        "SERVICE_STOP_PENDING", "SERVICE_RUNNING"};
+  out << "  Service state: ";
+  if (outcome.serviceState) {
+    std::uint32_t s = *outcome.serviceState;
+    out << (s < 5 ? kStates[s] : "?") << " (" << s << "), controls accepted "
+        << outcome.controlsAccepted;
+  } else {
+    out << "never reported";
+  }
+  out << "\n  Exit code: " << outcome.exitCode << "\n";
+}
+
+}  // namespace simulator

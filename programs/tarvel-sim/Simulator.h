@@ -1,0 +1,44 @@
+// Runs the service's real code, from the entry routine on, on a simulated machine built from a
+// scenario, and reports what happened.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "programs/tarvel-sim/Scenario.h"
+
+namespace simulator {
+
+/// One drive letter at the end of a run.
+struct DriveOutcome {
+  char letter = 'A';
+  std::uint32_t type = 1;
+  bool mounted = true;
+  bool locked = false;
+  std::uint64_t lockedBy = 0;
+};
+
+/// What a run leaves behind: the debug lines with their times, and the machine's final state.
+struct RunOutcome {
+  std::vector<std::string> timeline;    ///< debug lines and scenario events, with virtual times
+  std::vector<std::string> debugLines;  ///< the debug lines alone, as written
+  std::vector<DriveOutcome> drives;     ///< letters that have a drive, A to Z
+  std::optional<std::uint32_t> writeProtect;  ///< absent when the value does not exist
+  std::vector<std::pair<std::string, bool>> portableDevices;  ///< name, enabled
+  std::optional<std::uint32_t> serviceState;  ///< the last accepted status report's state
+  std::uint32_t controlsAccepted = 0;
+  int exitCode = -1;  ///< the entry routine's result; -1 when it had not returned
+  std::uint64_t endMs = 0;
+  std::vector<std::string> notes;  ///< events that could not be delivered, and why
+};
+
+/// Runs the scenario to its end. Not reentrant: the service's state is process-wide.
+RunOutcome RunScenario(const Scenario& scenario);
+
+/// Prints the timeline, then the final table.
+void PrintOutcome(const RunOutcome& outcome, std::ostream& out);
+
+}  // namespace simulator

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the fuzz preset and runs every fuzz target for a bounded time: first each kept
+# regression input and each seed once, then fuzzing from the seeds. Prints per target the
+# executions done and its reports; on a report, fails and names the input that caused it.
+#
+#   tests/fuzz/run.sh [SECONDS_PER_TARGET]
+#
+# The default gives every target an equal share of 60 seconds (at least 10 s each); pass a
+# larger number for a longer run. New inputs found while fuzzing go to a scratch directory, never
+# into the committed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+echo "== build fuzz"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
+mapfile -t targets < <(find tests/fuzz -maxdepth 1 -name '*Fuzz.cpp' -printf '%f\n' | sed 's/\.cpp$//' | sort)
+if ((${#targets[@]} == 0)); then
+  echo "no fuzz targets" >&2
+  exit 1
+fi
+default=$(((60 + ${#targets[@]} - 1) / ${#targets[@]}))
+((default < 10)) && default=10
+seconds=${1:-$default}
+if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
+  echo "usage: $0 [SECONDS_PER_TARGET]" >&2
+  exit 2
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+findings=build/fuzz/findings
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
+# Keeps the input behind a report where it survives this run, and says where it is.
+report() {
+  local target=$1 log=$2
+  shift 2
+  mkdir -p "$findings/$target"
+  # The report's head (what broke and where) and its summary line.
+  sed -n '/ERROR: \|==fuzz==\|runtime error/,$p' "$log" | head -n 40 >&2
+  grep '^SUMMARY' "$log" >&2 || true
+  for f in "$@"; do
+    cp "$f" "$findings/$target/"
+    echo "$target: report; input kept as $findings/$target/$(basename "$f")" >&2
+  done
+  exit 1
+}
+
+summary=()
+for target in "${targets[@]}"; do
+  bin=build/fuzz/$target
+  corpus=tests/fuzz/corpus/$target
+  regressions=tests/fuzz/regressions/$target
+  log=$work/$target.log
+
+  # Replay: every kept regression input and every seed runs once.
+  replay=()
+  for dir in "$regressions" "$corpus"; do
+    [[ -d $dir ]] && while IFS= read -r f; do replay+=("$f"); done < <(find "$dir" -type f | sort)
+  done
+  if ((${#replay[@]})); then
+    if ! "$bin" "${replay[@]}" >"$log" 2>&1; then
+      echo "$target: replay failed" >&2
+      mapfile -t bad < <(grep -o 'Running: .*' "$log" | tail -n 1 | sed 's/^Running: //')
+      report "$target" "$log" "${bad[@]}"
+    fi
+  fi
+
+  # Fuzzing from the seeds for the given time.
+  mkdir -p "$work/$target"
+  [[ -d $corpus ]] || corpus=""
+  echo "== fuzz $target for ${seconds}s"
+  if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$work/$target-" "$work/$target" ${corpus:+"$corpus"} >"$log" 2>&1; then
+    mapfile -t artifacts < <(find "$work" -maxdepth 1 -name "$target-*" -type f)
+    report "$target" "$log" "${artifacts[@]}"
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  line=$(printf '%-18s %10s executions in %3ss, %s replayed, 0 reports' "$target" "${runs:-?}" \
+    "$seconds" "${#replay[@]}")
+  echo "$line"
+  summary+=("$line")
+done
+
+echo "== fuzz summary"
+printf '%s\n' "${summary[@]}"

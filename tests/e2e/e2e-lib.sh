@@ -42,12 +42,14 @@ finish() {
 
 not() { ! "$@"; }
 
+now_ms() { echo $((${EPOCHREALTIME/[.,]/} / 1000)); }
+
 # wait_for SECONDS COMMAND...: runs the command every 0.1 s until it succeeds or time is up.
 wait_for() {
-  local deadline=$((SECONDS + $1))
+  local deadline=$(($(now_ms) + $1 * 1000))
   shift
   until "$@"; do
-    ((SECONDS > deadline)) && return 1
+    (($(now_ms) > deadline)) && return 1
     sleep 0.1
   done
 }

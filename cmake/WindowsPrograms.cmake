@@ -9,7 +9,9 @@ endif()
 
 file(GLOB tarvelctl_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tarvelctl/*.cpp)
 list(FILTER tarvelctl_srcs EXCLUDE REGEX "/(main|Host[A-Za-z0-9]*)\\.cpp$")
-add_library(tarvelctl_core STATIC ${tarvelctl_srcs}
+# The Service Control Manager and debug-output monitor of the Windows build.
+file(GLOB tarvelctl_win32_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tarvelctl/win32/*.cpp)
+add_library(tarvelctl_core STATIC ${tarvelctl_srcs} ${tarvelctl_win32_srcs}
                                   ${CMAKE_SOURCE_DIR}/tools/tarvelctl/HostWin32.cpp)
 target_include_directories(tarvelctl_core SYSTEM PUBLIC ${cli11_dir})
 target_link_libraries(tarvelctl_core PUBLIC tarvel_policy tarvel_platform_win32)
@@ -50,3 +52,5 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
                    $<TARGET_FILE:tarvel-service>)
   set_tests_properties(wine.ServiceStartedDirectly PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine)
 endif()
+
+include(cmake/EndToEnd.cmake)

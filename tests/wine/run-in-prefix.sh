@@ -5,34 +5,8 @@
 set -euo pipefail
 exe=$1
 shift
-WINE64=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver
-[[ -x $WINE64 ]] || { echo "wine64 is not installed" >&2; exit 1; }
-
-tmp=$(mktemp -d /tmp/tarvel-wine.XXXXXX)
-export WINEPREFIX=$tmp/pfx WINEDLLOVERRIDES="mscoree,mshtml=" TARVEL_WINE_TMP=$tmp
-export WINEDEBUG=${WINEDEBUG:--all}
-cleanup() {
-  timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-# A fresh prefix takes seconds to boot; boot one template per machine and copy it.
-template=${TARVEL_WINE_TEMPLATE:-/tmp/tarvel-wine-template}
-(
-  flock 9
-  if [[ ! -f $template/ready ]]; then
-    rm -rf "$template"
-    mkdir -p "$template"
-    WINEPREFIX=$template/pfx timeout 120 "$WINE64" wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$template/pfx timeout 60 "$WINESERVER" -w
-    touch "$template/ready"
-  fi
-) 9>/tmp/tarvel-wine-template.lock
-cp -a "$template/pfx" "$WINEPREFIX"
-
-# A persistent server: without it Wine sends services a shutdown as soon as the last client
-# program exits.
-("$WINESERVER" -p >/dev/null 2>&1 &)
+# shellcheck source=wine-prefix.sh
+. "$(dirname "$0")/wine-prefix.sh"
+wine_prefix_create
+wine_server_start
 timeout "${TARVEL_WINE_TIMEOUT:-120}" "$WINE64" "$exe" "$@"

@@ -3,7 +3,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/tarvelctl/DebugLog.h"
 #include "tools/tarvelctl/PolicyCommands.h"
+#include "tools/tarvelctl/ServiceCommands.h"
+#include "tools/tarvelctl/TagCommands.h"
 
 namespace tarvelctl {
 
@@ -11,6 +14,12 @@ int RunTarvelctl(const std::vector<std::string>& args, ToolContext& ctx) {
   CLI::App app("Controls the Tarvel Service and its policy files", "tarvelctl");
   app.require_subcommand(1);
   int exitCode = kExitOk;
+  app.footer(
+      "Exit codes: 0 done, 1 failed, 2 problems found (policy show), 3 service not installed, "
+      "4 access denied, 5 timed out, 6 service not running; usage errors 100 and above.");
+  AddServiceCommands(app, ctx, &exitCode);
+  AddTagCommands(app, ctx, &exitCode);
+  AddLogCommand(app, ctx, &exitCode);
   AddPolicyCommands(app, ctx, &exitCode);
 
   std::vector<const char*> argv = {"tarvelctl"};

@@ -3,10 +3,24 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tarvelctl {
+
+class DebugMonitor;
+class ServiceManager;
+
+/// Where Windows keeps its folders, and how the tool runs on it.
+struct WindowsLayout {
+  /// The Windows directory (GetSystemWindowsDirectoryW), UTF-8.
+  std::string windowsDirectory;
+  /// Windows itself is 64-bit (GetNativeSystemInfo).
+  bool windows64Bit = false;
+  /// The tool is a 32-bit program on 64-bit Windows (IsWow64Process).
+  bool toolUnderWow64 = false;
+};
 
 /// Chosen by the build: on Windows the real Win32 layer; on Linux a simulated machine (its
 /// cipher is libgcrypt), into which the files the tool reads are copied.
@@ -16,6 +30,14 @@ class Host {
   /// Makes the local file at path (UTF-8, as given on the command line), whose content is
   /// bytes, readable through the installed platform; returns its path in the platform's terms.
   virtual std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>& bytes) = 0;
+  /// This machine's Service Control Manager; null where there is none (the Linux build).
+  virtual ServiceManager* Services() { return nullptr; }
+  /// A monitor of debug output; null where there is none.
+  virtual DebugMonitor* DebugOutput() { return nullptr; }
+  /// The Windows folders; nullopt where there is no Windows.
+  virtual std::optional<WindowsLayout> Layout() { return std::nullopt; }
+  /// The folder that holds the tool's own executable, UTF-8.
+  virtual std::string ProgramDirectory() { return "."; }
 };
 
 /// Creates the host of this build and installs its platform.

@@ -1,11 +1,20 @@
-// The tool's host on Windows: the real Win32 layer.
+// The tool's host on Windows: the real Win32 layer, the Service Control Manager and DBWIN.
+#include <memory>
+
 #include "platform/Text.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/WindowsSupport.h"
 #include "tools/tarvelctl/Host.h"
+#include "tools/tarvelctl/win32/Win32DebugMonitor.h"
+#include "tools/tarvelctl/win32/Win32ServiceManager.h"
 
 namespace tarvelctl {
 
 namespace {
+
+std::string Utf8(const wchar_t* text) {
+  return platform::ToUtf8(reinterpret_cast<const char16_t*>(text));
+}
 
 class Win32Host final : public Host {
  public:
@@ -14,9 +23,36 @@ class Win32Host final : public Host {
                        const std::vector<std::uint8_t>& /*bytes*/) override {
     return platform::FromUtf8(path);
   }
+  ServiceManager* Services() override { return &services_; }
+  DebugMonitor* DebugOutput() override {
+    if (!monitor_) monitor_ = std::make_unique<win32::Win32DebugMonitor>();
+    return monitor_.get();
+  }
+  std::optional<WindowsLayout> Layout() override {
+    WindowsLayout layout;
+    wchar_t dir[MAX_PATH] = {};
+    if (::GetSystemWindowsDirectoryW(dir, MAX_PATH) == 0) return std::nullopt;
+    layout.windowsDirectory = Utf8(dir);
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    layout.windows64Bit = info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+                          info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ||
+                          info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+    BOOL wow64 = FALSE;
+    layout.toolUnderWow64 = ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+    return layout;
+  }
+  std::string ProgramDirectory() override {
+    std::wstring text(32768, L'\0');
+    text.resize(::GetModuleFileNameW(nullptr, text.data(), static_cast<DWORD>(text.size())));
+    std::size_t slash = text.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? "." : Utf8(text.substr(0, slash).c_str());
+  }
 
  private:
   platform::win32::Win32Platform platform_;
+  win32::Win32ServiceManager services_;
+  std::unique_ptr<win32::Win32DebugMonitor> monitor_;
 };
 
 }  // namespace

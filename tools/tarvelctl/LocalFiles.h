@@ -15,4 +15,23 @@ std::optional<std::vector<std::uint8_t>> ReadLocalFile(const std::string& path, 
 bool WriteLocalFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
                     std::string* error);
 
+/// At most maxBytes from the start of the file at path, or nullopt with *error set.
+std::optional<std::vector<std::uint8_t>> ReadLocalFilePrefix(const std::string& path,
+                                                             std::size_t maxBytes,
+                                                             std::string* error);
+
+/// Replaces the file at path with bytes in one step: they are written to a new file beside it,
+/// which then takes its name, so that a reader never sees a half-written file.
+bool ReplaceLocalFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                      std::string* error);
+
+/// Whether something exists at path.
+bool LocalFileExists(const std::string& path);
+
+/// path made absolute against the current directory.
+std::string AbsoluteLocalPath(const std::string& path);
+
+/// dir followed by name, with the platform's separator.
+std::string JoinLocalPath(const std::string& dir, const std::string& name);
+
 }  // namespace tarvelctl

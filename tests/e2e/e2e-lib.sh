@@ -1,0 +1,138 @@
+# Sourced by service-e2e.sh: scenario bookkeeping and readers of the service's debug lines and of
+# Wine's file trace. Expects dbwin, trace, W and WINEPREFIX to be set.
+
+scenarios=0
+failed=0
+
+# scenario TITLE: starts a scenario; check and note add to it; done_scenario prints its line.
+scenario() {
+  scenario_title=$1
+  scenario_failures=()
+  scenario_notes=()
+  ((scenarios++))
+}
+
+# check DESCRIPTION COMMAND...: records a failure when the command fails.
+check() {
+  local what=$1
+  shift
+  "$@" || scenario_failures+=("$what")
+}
+
+note() { scenario_notes+=("$*"); }
+
+done_scenario() {
+  local notes=""
+  ((${#scenario_notes[@]})) && notes=" [${scenario_notes[*]}]"
+  if ((${#scenario_failures[@]} == 0)); then
+    printf 'ok   %2d %s%s\n' "$scenarios" "$scenario_title" "$notes"
+  else
+    ((failed++))
+    printf 'FAIL %2d %s%s\n' "$scenarios" "$scenario_title" "$notes"
+    local f
+    for f in "${scenario_failures[@]}"; do printf '         failed: %s\n' "$f"; done
+  fi
+}
+
+finish() {
+  echo "$scenarios scenarios, $failed failed"
+  ((failed == 0))
+  exit $?
+}
+
+not() { ! "$@"; }
+
+now_ms() { echo $((${EPOCHREALTIME/[.,]/} / 1000)); }
+
+# wait_for SECONDS COMMAND...: runs the command every 0.1 s until it succeeds or time is up.
+wait_for() {
+  local deadline=$(($(now_ms) + $1 * 1000))
+  shift
+  until "$@"; do
+    (($(now_ms) > deadline)) && return 1
+    sleep 0.1
+  done
+}
+
+# --- Debug lines, as `tarvelctl log` prints them: "HH:MM:SS.mmm [pid] text".
+
+# mark: a position in the debug log; the readers below look at what came after it.
+mark() { wc -l <"$dbwin"; }
+
+# lines MARK PID: the service's lines since the mark, without time and process id.
+lines() { tail -n "+$(($1 + 1))" "$dbwin" | tr -d '\r' | sed -n "s/^[0-9:.]* \[$2\] //p"; }
+
+line_now() { lines "$1" "$2" | grep -qxF -- "$3"; }
+
+# has_line MARK PID TEXT: TEXT arrives within 3 s.
+has_line() { wait_for 3 line_now "$@"; }
+
+# no_line MARK PID TEXT: TEXT has not arrived (lines written in the same call as one already
+# seen are given a moment).
+no_line() {
+  sleep 0.3
+  ! line_now "$@"
+}
+
+count_line() { lines "$1" "$2" | grep -cxF -- "$3"; }
+
+# in_order MARK PID TEXT...: each text arrives, every one after the one before it.
+in_order() {
+  local m=$1 pid=$2
+  shift 2
+  wait_for 3 line_now "$m" "$pid" "${!#}" || return 1
+  lines "$m" "$pid" | awk -v n=$# -v want="$(printf '%s\n' "$@")" '
+    BEGIN { split(want, w, "\n"); i = 1 }
+    i <= n && $0 == w[i] { i++ }
+    END { exit i <= n }'
+}
+
+# --- services.exe's stderr: narrow debug lines and the +file trace, each line "PID:TID:...".
+
+trace_mark() { wc -l <"$trace"; }
+
+trace_lines() { tail -n "+$(($1 + 1))" "$trace" | grep -a "^$(printf '%04x' "$2"):"; }
+
+# trace_has MARK PID TEXT: the narrow debug line TEXT since the mark.
+trace_has() { trace_lines "$1" "$2" | grep -qF -- "OutputDebugStringA \"\\n$3\""; }
+
+# volume_ops MARK PID: "E: 7c088" per control sent to a volume path since the mark, as Wine's
+# trace names them: CreateFileW with the path, "returning" with its handle on the same thread,
+# then DeviceIoControl on that handle (until the handle value comes back from another open).
+# Each open shows as "E: open" or "E: open failed".
+volume_ops() {
+  trace_lines "$1" "$2" | awk -F: '
+    {
+      msg = $0; sub(/^[0-9a-f]+:[0-9a-f]+:trace:file:/, "", msg)
+      if (msg ~ /^CreateFileW L"/) {
+        name = msg; sub(/^CreateFileW L"/, "", name); sub(/".*/, "", name)
+        pending[$2] = (name ~ /^[\\][\\][\\][\\][.][\\][\\][A-Z]:$/) ? substr(name, length(name) - 1) : ""
+      } else if (msg ~ /^CreateFileW returning /) {
+        h = msg; sub(/^CreateFileW returning /, "", h)
+        delete volume[h]
+        if (pending[$2] != "") {
+          if (h ~ /^F+$/) { print pending[$2] " open failed" }
+          else { volume[h] = pending[$2]; print pending[$2] " open" }
+        }
+        delete pending[$2]
+      } else if (msg ~ /^DeviceIoControl \(/) {
+        split(substr(msg, 18), a, ",")
+        if (a[1] in volume) print volume[a[1]] " " tolower(a[2])
+      }
+    }' | sort -u
+}
+
+# vol_has MARK PID PATTERN...: every pattern (an extended regular expression) matches one of
+# volume_ops' lines.
+vol_has() {
+  local m=$1 pid=$2 ops
+  shift 2
+  ops=$(volume_ops "$m" "$pid")
+  local p
+  for p in "$@"; do grep -qE -- "$p" <<<"$ops" || return 1; done
+}
+
+# --- The registry, through Wine's reg.
+
+# reg_value KEY NAME VALUE: reg query prints VALUE (for example 0x1) for the value.
+reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qiE -- "[[:space:]]$3\$"; }

@@ -1,0 +1,380 @@
+// The service commands: install, uninstall, start, stop, status and the lock toggles.
+#include "tools/tarvelctl/ServiceCommands.h"
+
+#include <memory>
+
+#include "platform/Text.h"
+#include "tools/tarvelctl/LocalFiles.h"
+#include "tools/tarvelctl/PeImage.h"
+#include "tools/tarvelctl/ServiceSecurity.h"
+#include "tools/tarvelctl/ServiceText.h"
+
+namespace tarvelctl {
+
+namespace {
+
+constexpr char16_t kDescription[] =
+    u"Keeps removable and optical volumes locked and the storage write protection in line with "
+    u"the machine's policy.";
+constexpr std::uint32_t kPollMs = 200;
+
+std::string Utf8(const std::u16string& text) {
+  return platform::ToUtf8(text);
+}
+
+const std::string& Name() {
+  static const std::string name = Utf8(kServiceName);
+  return name;
+}
+
+// Prints "tarvelctl: what: <Windows text> (code)" with a hint for the usual causes, and
+// returns the matching exit code.
+int Fail(ServiceManager& services, ToolContext& ctx, const std::string& what, std::uint32_t error) {
+  ctx.err << "tarvelctl: " << what << ": " << services.ErrorText(error) << " (" << error << ")";
+  if (error == kErrorServiceDoesNotExist) ctx.err << "; `tarvelctl install` installs it";
+  if (error == kErrorAccessDenied) ctx.err << "; run tarvelctl from an elevated prompt";
+  if (error == kErrorServiceNotActive) ctx.err << "; `tarvelctl start` starts it";
+  ctx.err << "\n";
+  return ExitCodeFor(error);
+}
+
+const char* LockCodeText(std::uint32_t code) {
+  switch (code) {
+    case kControlRemovableOn:
+      return "removable lock on";
+    case kControlRemovableOff:
+      return "removable lock off";
+    case kControlOpticalOn:
+      return "optical lock on";
+    case kControlOpticalOff:
+      return "optical lock off";
+    default:
+      return "custom code";
+  }
+}
+
+// Queries until the service leaves state (a pending one) or the deadline passes; 0 or the error.
+std::uint32_t WaitWhile(std::uint32_t state, std::uint64_t deadline, ServiceManager& services,
+                        ServiceStatusInfo* status) {
+  for (;;) {
+    std::uint32_t error = services.Query(status);
+    if (error != 0 || status->state != state || services.NowMs() >= deadline) return error;
+    services.SleepMs(kPollMs);
+  }
+}
+
+// Sends code 255 to a service that is not stopped, then waits for SERVICE_STOPPED and for its
+// process to end. A service still starting takes no control yet: it is given until it runs.
+int StopAndWait(const ServiceStatusInfo& before, std::uint32_t timeoutMs, ServiceManager& services,
+                ToolContext& ctx) {
+  const std::uint64_t deadline = services.NowMs() + timeoutMs;
+  ServiceStatusInfo status = before;
+  std::uint32_t error = 0;
+  if (status.state == kServiceStartPending) {
+    error = WaitWhile(kServiceStartPending, deadline, services, &status);
+    if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+  }
+  error = services.Control(kControlStop, &status);
+  if (error == 0) {
+    ctx.out << "Sent code " << kControlStop << "; " << Name() << " reports "
+            << StateName(status.state) << ".\n";
+  } else if (error != kErrorServiceNotActive && error != kErrorServiceCannotAcceptCtrl) {
+    // Not active: it stopped meanwhile. Cannot accept: it is stopping already.
+    return Fail(services, ctx, "cannot send the stop code 255 to " + Name(), error);
+  }
+  for (;;) {
+    error = services.Query(&status);
+    if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+    if (status.state == kServiceStopped) break;
+    if (services.NowMs() >= deadline) {
+      ctx.err << "tarvelctl: " << Name() << " did not stop within " << timeoutMs / 1000 << " s:\n"
+              << FormatStatus(status);
+      return kExitTimeout;
+    }
+    services.SleepMs(kPollMs);
+  }
+  if (before.processId != 0) {
+    std::uint64_t now = services.NowMs();
+    auto left = static_cast<std::uint32_t>(deadline > now ? deadline - now : 0);
+    if (services.WaitForProcessExit(before.processId, left) == kWaitTimeout) {
+      ctx.err << "tarvelctl: " << Name() << " reports STOPPED, but its process " << before.processId
+              << " has not ended within " << timeoutMs / 1000 << " s\n";
+      return kExitTimeout;
+    }
+  }
+  ctx.out << Name() << " stopped";
+  if (before.processId != 0) ctx.out << "; process " << before.processId << " has ended";
+  ctx.out << ".\n";
+  return kExitOk;
+}
+
+int Configure(ServiceManager& services, ToolContext& ctx) {
+  std::uint32_t error = services.SetDescription(kDescription);
+  if (error != 0) return Fail(services, ctx, "cannot set the description", error);
+
+  RecoveryPlan plan = ServiceRecoveryPlan();
+  error = services.SetRecovery(plan);
+  if (error != 0) return Fail(services, ctx, "cannot set the recovery options", error);
+  ctx.out << "Recovery: restart after " << plan.restartDelaysMs[0] / 1000 << " s, "
+          << plan.restartDelaysMs[1] / 1000 << " s, then " << plan.restartDelaysMs[2] / 1000
+          << " s; failures counted afresh after " << plan.resetSeconds / 3600 << " h.\n";
+
+  std::string sddl = BuildServiceSddl(ServiceGrants());
+  error = services.SetSecurity(platform::FromUtf8(sddl));
+  if (error != 0) return Fail(services, ctx, "cannot set the service's security", error);
+  ctx.out << "Security: " << sddl << "\n"
+          << "  (start, stop and codes 128-255: SYSTEM and Administrators only; other "
+             "signed-in users may query)\n";
+  return kExitOk;
+}
+
+template <typename Run>
+void WithServices(ToolContext& ctx, int* exitCode, Run run) {
+  ServiceManager* services = ctx.host.Services();
+  if (services == nullptr) {
+    ctx.err << "tarvelctl: this build has no Service Control Manager to talk to; the service "
+               "commands work in the Windows build\n";
+    *exitCode = kExitFailed;
+    return;
+  }
+  *exitCode = run(*services);
+}
+
+}  // namespace
+
+RecoveryPlan ServiceRecoveryPlan() {
+  return RecoveryPlan{24 * 3600, {5000, 5000, 60000}};
+}
+
+int ExitCodeFor(std::uint32_t error) {
+  switch (error) {
+    case 0:
+      return kExitOk;
+    case kErrorServiceDoesNotExist:
+      return kExitNotInstalled;
+    case kErrorAccessDenied:
+      return kExitAccessDenied;
+    case kErrorServiceNotActive:
+      return kExitNotRunning;
+    case kWaitTimeout:
+      return kExitTimeout;
+    default:
+      return kExitFailed;
+  }
+}
+
+int RunInstall(const InstallRequest& request, ServiceManager& services, ToolContext& ctx) {
+  if (request.configureOnly) {
+    ServiceStatusInfo status;
+    std::uint32_t error = services.Query(&status);
+    if (error != 0) return Fail(services, ctx, "cannot open " + Name(), error);
+    return Configure(services, ctx);
+  }
+
+  std::string exe = AbsoluteLocalPath(
+      request.executable.value_or(JoinLocalPath(ctx.host.ProgramDirectory(), kServiceExecutable)));
+  std::string error;
+  auto head = ReadLocalFilePrefix(exe, kPeHeaderBytes, &error);
+  if (!head) {
+    ctx.err << "tarvelctl: " << error << " (give the service's executable with --exe)\n";
+    return kExitFailed;
+  }
+  std::optional<std::uint16_t> machine = PeMachine(*head);
+  if (!machine) {
+    ctx.err << "tarvelctl: " << exe << " is not a Windows program\n";
+    return kExitFailed;
+  }
+
+  std::u16string commandLine = QuoteCommandLine(platform::FromUtf8(exe));
+  std::uint32_t code = services.Create(commandLine);
+  if (code == kErrorServiceExists) {
+    ctx.err << "tarvelctl: " << Name()
+            << " is already installed; `tarvelctl install --configure-only` applies the "
+               "recovery and security settings to it, `tarvelctl uninstall` removes it\n";
+    return kExitFailed;
+  }
+  if (code != 0) return Fail(services, ctx, "cannot install " + Name(), code);
+  ctx.out << "Installed " << Name() << ": " << Utf8(commandLine) << " (" << MachineName(*machine)
+          << "), own process, automatic start, LocalSystem.\n";
+  int rc = Configure(services, ctx);
+  if (rc != kExitOk) {
+    ctx.err << "tarvelctl: " << Name()
+            << " is installed without these settings; `tarvelctl install --configure-only` "
+               "applies them\n";
+  }
+  return rc;
+}
+
+int RunUninstall(std::uint32_t timeoutMs, ServiceManager& services, ToolContext& ctx) {
+  ServiceStatusInfo status;
+  std::uint32_t error = services.Query(&status);
+  if (error != 0) return Fail(services, ctx, "cannot open " + Name(), error);
+  if (status.state != kServiceStopped) {
+    int rc = StopAndWait(status, timeoutMs, services, ctx);
+    if (rc != kExitOk) return rc;
+  }
+  error = services.Delete();
+  if (error == kErrorServiceMarkedForDelete) {
+    ctx.out << Name()
+            << " is already marked for removal; Windows removes it once every program "
+               "holding it open has let go.\n";
+    return kExitOk;
+  }
+  if (error != 0) return Fail(services, ctx, "cannot remove " + Name(), error);
+  ctx.out << "Removed " << Name() << ".\n";
+  return kExitOk;
+}
+
+int RunStart(std::uint32_t timeoutMs, ServiceManager& services, ToolContext& ctx) {
+  const std::uint64_t deadline = services.NowMs() + timeoutMs;
+  ServiceStatusInfo status;
+  std::uint32_t error = services.Query(&status);
+  if (error != 0) return Fail(services, ctx, "cannot open " + Name(), error);
+  // A service on its way out is started again once it has stopped.
+  if (status.state == kServiceStopPending) {
+    error = WaitWhile(kServiceStopPending, deadline, services, &status);
+    if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+  }
+  if (status.state == kServiceStopped) {
+    error = services.Start();
+    if (error != 0 && error != kErrorServiceAlreadyRunning) {
+      return Fail(services, ctx, "cannot start " + Name(), error);
+    }
+  }
+  for (;;) {
+    error = services.Query(&status);
+    if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+    if (status.state == kServiceRunning) break;
+    if (status.state == kServiceStopped) {
+      ctx.err << "tarvelctl: " << Name() << " stopped during start-up";
+      if (status.win32ExitCode != 0) {
+        ctx.err << ": " << services.ErrorText(status.win32ExitCode) << " (" << status.win32ExitCode
+                << ")";
+      }
+      ctx.err << "\n";
+      return kExitFailed;
+    }
+    if (services.NowMs() >= deadline) {
+      ctx.err << "tarvelctl: " << Name() << " did not start within " << timeoutMs / 1000 << " s:\n"
+              << FormatStatus(status);
+      return kExitTimeout;
+    }
+    services.SleepMs(kPollMs);
+  }
+  ctx.out << Name() << " is running.\n" << FormatStatus(status);
+  return kExitOk;
+}
+
+int RunStop(std::uint32_t timeoutMs, ServiceManager& services, ToolContext& ctx) {
+  ServiceStatusInfo status;
+  std::uint32_t error = services.Query(&status);
+  if (error != 0) return Fail(services, ctx, "cannot open " + Name(), error);
+  if (status.state == kServiceStopped) {
+    ctx.out << Name() << " is not running.\n";
+    return kExitOk;
+  }
+  return StopAndWait(status, timeoutMs, services, ctx);
+}
+
+int RunStatus(ServiceManager& services, ToolContext& ctx) {
+  ServiceStatusInfo status;
+  std::uint32_t error = services.Query(&status);
+  if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
+  ctx.out << Name() << "\n" << FormatStatus(status);
+  return kExitOk;
+}
+
+int RunLockControl(std::uint32_t code, ServiceManager& services, ToolContext& ctx) {
+  ServiceStatusInfo status;
+  std::uint32_t error = services.Control(code, &status);
+  if (error != 0) {
+    return Fail(services, ctx,
+                "cannot send code " + std::to_string(code) + " (" + LockCodeText(code) + ")",
+                error);
+  }
+  ctx.out << "Sent code " << code << " (" << LockCodeText(code) << "); " << Name() << " answers:\n"
+          << FormatStatus(status);
+  return kExitOk;
+}
+
+void AddServiceCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
+  auto install = std::make_shared<InstallRequest>();
+  auto exe = std::make_shared<std::string>();
+  CLI::App* installCmd = app.add_subcommand(
+      "install",
+      "Install the service: own process, automatic start, restart on failure, and a security "
+      "descriptor that lets only SYSTEM and Administrators start, stop or send codes 128-255");
+  CLI::Option* exeOption =
+      installCmd->add_option("--exe", *exe,
+                             std::string("The service's executable (default: ") +
+                                 kServiceExecutable + " beside tarvelctl)");
+  CLI::Option* configureOnly = installCmd->add_flag(
+      "--configure-only", install->configureOnly,
+      "Only apply the recovery options and the security descriptor to the registered service");
+  configureOnly->excludes(exeOption);
+  installCmd->callback([install, exe, exeOption, &ctx, exitCode] {
+    if (exeOption->count() > 0) install->executable = *exe;
+    WithServices(ctx, exitCode,
+                 [&](ServiceManager& services) { return RunInstall(*install, services, ctx); });
+  });
+
+  auto seconds = std::make_shared<std::uint32_t>(kDefaultWaitSeconds);
+  auto addTimeout = [seconds](CLI::App* cmd) {
+    cmd->add_option("--timeout", *seconds, "Seconds to wait for the service (default 30)")
+        ->check(CLI::Range(1u, 3600u));
+  };
+
+  CLI::App* uninstall =
+      app.add_subcommand("uninstall", "Stop the service (code 255) if it runs, then remove it");
+  addTimeout(uninstall);
+  uninstall->callback([seconds, &ctx, exitCode] {
+    WithServices(ctx, exitCode, [&](ServiceManager& services) {
+      return RunUninstall(*seconds * 1000, services, ctx);
+    });
+  });
+
+  CLI::App* start = app.add_subcommand("start", "Start the service and wait until it runs");
+  addTimeout(start);
+  start->callback([seconds, &ctx, exitCode] {
+    WithServices(ctx, exitCode, [&](ServiceManager& services) {
+      return RunStart(*seconds * 1000, services, ctx);
+    });
+  });
+
+  CLI::App* stop = app.add_subcommand(
+      "stop",
+      "Stop the service with code 255 (it accepts no plain stop) and wait until it has stopped");
+  addTimeout(stop);
+  stop->callback([seconds, &ctx, exitCode] {
+    WithServices(ctx, exitCode,
+                 [&](ServiceManager& services) { return RunStop(*seconds * 1000, services, ctx); });
+  });
+
+  CLI::App* status = app.add_subcommand(
+      "status", "Show the service's state, accepted controls, check point and wait hint");
+  status->callback([&ctx, exitCode] {
+    WithServices(ctx, exitCode, [&](ServiceManager& services) { return RunStatus(services, ctx); });
+  });
+
+  struct Toggle {
+    const char* name;
+    const char* help;
+    std::uint32_t onCode;
+  };
+  for (Toggle t : {Toggle{"removable", "Switch the removable-volume lock on (128) or off (129)",
+                          kControlRemovableOn},
+                   Toggle{"optical", "Switch the optical-volume lock on (130) or off (131)",
+                          kControlOpticalOn}}) {
+    auto value = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand(t.name, t.help);
+    cmd->add_option("state", *value, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+    std::uint32_t onCode = t.onCode;
+    cmd->callback([value, onCode, &ctx, exitCode] {
+      std::uint32_t code = *value == "on" ? onCode : onCode + 1;
+      WithServices(ctx, exitCode,
+                   [&](ServiceManager& services) { return RunLockControl(code, services, ctx); });
+    });
+  }
+}
+
+}  // namespace tarvelctl

@@ -1,0 +1,109 @@
+// `write-protect`: sets the tag file's [State] key where the installed service reads it.
+#include "tools/tarvelctl/TagCommands.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/Text.h"
+#include "tools/tarvelctl/LocalFiles.h"
+#include "tools/tarvelctl/PeImage.h"
+#include "tools/tarvelctl/ServiceCommands.h"
+#include "tools/tarvelctl/ServiceText.h"
+#include "tools/tarvelctl/TagFile.h"
+
+namespace tarvelctl {
+
+std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode) {
+  ServiceManager* services = ctx.host.Services();
+  std::optional<WindowsLayout> layout = ctx.host.Layout();
+  if (services == nullptr || !layout) {
+    ctx.err << "tarvelctl: there is no installed service to ask on this system; give the "
+               "folder with --dir\n";
+    *exitCode = kExitFailed;
+    return std::nullopt;
+  }
+  std::u16string commandLine;
+  std::uint32_t error = services->QueryCommandLine(&commandLine);
+  if (error != 0) {
+    ctx.err << "tarvelctl: cannot read the configuration of " << platform::ToUtf8(kServiceName)
+            << ": " << services->ErrorText(error) << " (" << error << ")"
+            << (error == kErrorServiceDoesNotExist ? "; give the folder with --dir" : "") << "\n";
+    *exitCode = ExitCodeFor(error);
+    return std::nullopt;
+  }
+  std::string exe =
+      platform::ToUtf8(services->ExpandEnvironment(ExecutableFromCommandLine(commandLine)));
+  std::string problem;
+  auto head = ReadLocalFilePrefix(exe, kPeHeaderBytes, &problem);
+  std::optional<std::uint16_t> machine = head ? PeMachine(*head) : std::nullopt;
+  std::optional<bool> is32 = machine ? Is32BitMachine(*machine) : std::nullopt;
+  if (!is32) {
+    if (head && !machine) problem = exe + " is not a Windows program";
+    if (machine) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%04X", *machine);
+      problem = exe + " is built for machine type " + hex + ", which tarvelctl does not know";
+    }
+    ctx.err << "tarvelctl: cannot tell where the service reads its tag file: " << problem
+            << "; give the folder with --dir\n";
+    *exitCode = kExitFailed;
+    return std::nullopt;
+  }
+  return JoinLocalPath(layout->windowsDirectory,
+                       TagFolderName(*is32, layout->windows64Bit, layout->toolUnderWow64));
+}
+
+int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {
+  int exitCode = kExitOk;
+  std::optional<std::string> dir = request.directory;
+  if (!dir) dir = ServiceTagDirectory(ctx, &exitCode);
+  if (!dir) return exitCode;
+
+  std::string path = JoinLocalPath(*dir, kTagFileName);
+  std::string error;
+  std::string existing;
+  if (LocalFileExists(path)) {
+    auto bytes = ReadLocalFile(path, &error);
+    if (!bytes) {
+      ctx.err << "tarvelctl: " << error << "\n";
+      return kExitFailed;
+    }
+    existing.assign(bytes->begin(), bytes->end());
+  }
+  TagText tag = UpdateTagText(existing, std::to_string(request.value));
+  if (!ReplaceLocalFile(path, std::vector<std::uint8_t>(tag.text.begin(), tag.text.end()),
+                        &error)) {
+    ctx.err << "tarvelctl: " << error
+            << (request.directory ? "" : " (writing in the system folder needs an elevated prompt)")
+            << "\n";
+    return kExitFailed;
+  }
+  if (tag.replacedUtf16) {
+    ctx.err << "tarvelctl: note: " << path
+            << " was UTF-16 text; it is now ANSI with [State] alone\n";
+  }
+  ctx.out << "Wrote " << path << ": [State] key=" << request.value
+          << "; the service applies it to WriteProtect within a second.\n";
+  return kExitOk;
+}
+
+void AddTagCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
+  auto request = std::make_shared<WriteProtectRequest>();
+  auto dir = std::make_shared<std::string>();
+  CLI::App* cmd = app.add_subcommand(
+      "write-protect",
+      "Set [State] key= in ReadTag.ini, which the service copies into the storage WriteProtect "
+      "value once a second (1 protects, 0 releases)");
+  cmd->add_option("value", request->value, "A digit, 0 to 9")->required()->check(CLI::Range(0, 9));
+  CLI::Option* dirOption = cmd->add_option(
+      "--dir", *dir,
+      "Write ReadTag.ini in this folder instead of the one the installed service reads (its "
+      "executable's machine type tells: SysWOW64 for a 32-bit service on 64-bit Windows, else "
+      "system32)");
+  cmd->callback([request, dir, dirOption, &ctx, exitCode] {
+    if (dirOption->count() > 0) request->directory = *dir;
+    *exitCode = RunWriteProtect(*request, ctx);
+  });
+}
+
+}  // namespace tarvelctl

@@ -1,0 +1,30 @@
+// `write-protect`: sets the tag file's [State] key where the installed service reads it.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+
+#include "tools/tarvelctl/ToolContext.h"
+
+namespace tarvelctl {
+
+/// What `write-protect` is asked for.
+struct WriteProtectRequest {
+  /// The digit 0 to 9 the service copies into the WriteProtect value (1 protects).
+  int value = 0;
+  /// The folder to write ReadTag.ini in; when absent, the one the installed service reads.
+  std::optional<std::string> directory;
+};
+
+/// The folder the installed service reads its tag file from, told by the machine type of its
+/// registered executable; nullopt after printing why it cannot be told (*exitCode set).
+std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode);
+
+/// Runs `write-protect`; returns the exit code.
+int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx);
+
+/// Adds `write-protect`; it stores its exit code in *exitCode.
+void AddTagCommands(CLI::App& app, ToolContext& ctx, int* exitCode);
+
+}  // namespace tarvelctl

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/CryptHandles.h"
 #include "platform/Crypto.h"
 #include "platform/Debug.h"
 #include "platform/Platform.h"
@@ -31,22 +32,9 @@ platform::Crypto& Crypto() {
   return *platform::Current().crypto;
 }
 
-// The releases below run only after the caller has read any last error it needs.
-struct ProviderTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle h) { Crypto().CryptReleaseContext(h, 0); }
-};
-struct HashTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle h) { Crypto().CryptDestroyHash(h); }
-};
-struct KeyTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle h) { Crypto().CryptDestroyKey(h); }
-};
-using UniqueProvider = platform::UniqueHandle<ProviderTraits>;
-using UniqueHash = platform::UniqueHandle<HashTraits>;
-using UniqueKey = platform::UniqueHandle<KeyTraits>;
+using UniqueProvider = platform::UniqueCryptProvider;
+using UniqueHash = platform::UniqueCryptHash;
+using UniqueKey = platform::UniqueCryptKey;
 
 enum class ContainerOutcome { kNoContainer, kReady, kKeyNotCreated, kOtherError };
 

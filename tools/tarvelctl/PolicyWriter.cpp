@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/CryptHandles.h"
 #include "platform/Crypto.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -25,19 +26,6 @@ constexpr int kCounterAttempts = 1000;
 platform::Crypto& Crypto() {
   return *platform::Current().crypto;
 }
-
-struct ProviderTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle h) { Crypto().CryptReleaseContext(h, 0); }
-};
-struct HashTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle h) { Crypto().CryptDestroyHash(h); }
-};
-struct KeyTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle h) { Crypto().CryptDestroyKey(h); }
-};
 
 std::string CallFailed(const char* call) {
   char buf[96];
@@ -104,12 +92,12 @@ std::optional<std::u16string> EncryptPolicyText(std::u16string_view plain, bool 
     *error = CallFailed("CryptAcquireContextW");
     return std::nullopt;
   }
-  platform::UniqueHandle<ProviderTraits> provider(h);
+  platform::UniqueCryptProvider provider(h);
   if (crypto.CryptCreateHash(provider.get(), platform::kCalgMd5, 0, 0, &h) == 0) {
     *error = CallFailed("CryptCreateHash");
     return std::nullopt;
   }
-  platform::UniqueHandle<HashTraits> hash(h);
+  platform::UniqueCryptHash hash(h);
   auto passphrase = policy::PolicyPassphraseBytes();
   if (crypto.CryptHashData(hash.get(), passphrase.data(), passphrase.size(), 0) == 0) {
     *error = CallFailed("CryptHashData");
@@ -120,7 +108,7 @@ std::optional<std::u16string> EncryptPolicyText(std::u16string_view plain, bool 
     *error = CallFailed("CryptDeriveKey");
     return std::nullopt;
   }
-  platform::UniqueHandle<KeyTraits> key(h);
+  platform::UniqueCryptKey key(h);
   std::vector<std::uint8_t> bytes;
   for (char16_t c : plain) {
     bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));

@@ -16,7 +16,8 @@ inline const Hkey kHkeyLocalMachine =
 
 inline constexpr std::int32_t kErrorSuccess = 0;
 inline constexpr std::int32_t kErrorBadPathname = 161;
-inline constexpr std::int32_t kErrorMoreData = static_cast<std::int32_t>(platform::kErrorMoreDataCode);
+inline constexpr std::int32_t kErrorMoreData =
+    static_cast<std::int32_t>(platform::kErrorMoreDataCode);
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegBinary = 3;

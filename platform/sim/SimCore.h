@@ -38,9 +38,9 @@ class SimCore {
   [[nodiscard]] std::vector<std::string> JournalOf(const std::string& prefix) const;
   void ClearJournal();
   /// Switches the machine's records on (the default) or off: the journal, and the sleeps and
-  /// volume controls that the areas keep for tests. Off, every call behaves as before and
-  /// records nothing, so that a benchmark's figures show the service's work rather than the
-  /// machine's bookkeeping (the lines are then not even formatted where that is costly).
+  /// volume controls that the areas keep for tests. Off, every call behaves as before and keeps
+  /// no record, so that a benchmark's figures show less of the machine's bookkeeping and a long
+  /// run does not grow. Most areas still format their journal lines; the records are dropped.
   void SetRecording(bool on) { recording_.store(on); }
   [[nodiscard]] bool Recording() const { return recording_.load(std::memory_order_relaxed); }
 

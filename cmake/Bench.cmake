@@ -34,3 +34,9 @@ target_link_libraries(tarvel-bench PRIVATE tarvel_bench_support benchmark::bench
 add_test(NAME bench.smoke COMMAND tarvel-bench --benchmark_min_time=0.001)
 set_tests_properties(bench.smoke PROPERTIES TIMEOUT 60)
 
+# The poll's steady path allocates nothing of its own; this needs the counting operator new, so
+# it is a program of its own rather than part of unit_tests.
+file(GLOB alloc_test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/alloc/*.cpp)
+add_executable(alloc_tests ${alloc_test_srcs})
+target_link_libraries(alloc_tests PRIVATE tarvel_bench_support GTest::gtest GTest::gtest_main)
+gtest_discover_tests(alloc_tests DISCOVERY_TIMEOUT 60)

@@ -233,6 +233,10 @@ if ((!sim_only)); then
     "the 50 Sleep(1), wineserver CPU" "$(us "$(tick sleeps50_server_us)")"
   row "  the same tick, wall" "$(us "$(tick tick_own_wall_us)")" \
     "whole tick with its sleeps, CPU" "$(us "$(tick tick_whole_cpu_us)")"
+  part() { echo "$(us "$(tick part_"$1"_cpu_us)") + $(us "$(tick part_"$1"_server_us)")"; }
+  row "  its tag file read, CPU + wineserver" "$(part tag)" \
+    "its registry read, CPU + wineserver" "$(part registry)"
+  row "  its device pass (no WPD class), the same" "$(part devices)" "" ""
   row "Idle CPU, service process" "$(ms "${own[service]}")" \
     "1 ms poll loop alone / wait only" "$(ms "${own[poll]}") / $(ms "${own[wait]}")"
   row "Idle CPU, its prefix's wineserver" "$(ms "${srv[service]}")" \

@@ -32,18 +32,18 @@ TEST(ServiceAccountingTest, CountsOnlyTheServicesOwnAllocations) {
 TEST(PollAllocationTest, SteadyTicksAllocateNothing) {
   struct Case {
     const char* name;
-    bool removableLock;
     std::optional<std::u16string> tag;  // nullopt: no tag file
-    bool wpdClass;
     Drives drives;
+    bool removableLock;
+    bool wpdClass;
   };
   const Case cases[] = {
-      {"idle, devices enabled", false, u"[State]\r\nkey=0\r\n", true, Drives::kDesktop},
-      {"removable lock on, devices disabled", true, u"[State]\r\nkey=0\r\n", true,
-       Drives::kDesktop},
-      {"write protection on", false, u"[State]\r\nkey=1\r\n", true, Drives::kAll26},
-      {"no tag file", false, std::nullopt, true, Drives::kNone},
-      {"no portable-device class", false, u"[State]\r\nkey=2\r\n", false, Drives::kDesktop},
+      {"idle, devices enabled", u"[State]\r\nkey=0\r\n", Drives::kDesktop, false, true},
+      {"removable lock on, devices disabled", u"[State]\r\nkey=0\r\n", Drives::kDesktop, true,
+       true},
+      {"write protection on", u"[State]\r\nkey=1\r\n", Drives::kAll26, false, true},
+      {"no tag file", std::nullopt, Drives::kNone, false, true},
+      {"no portable-device class", u"[State]\r\nkey=2\r\n", Drives::kDesktop, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -19,6 +19,7 @@ std::string HandleText(Handle h) {
 }
 
 void SimCore::Record(std::string line) {
+  if (!Recording()) return;
   std::lock_guard lock(mutex_);
   journal_.push_back(std::move(line));
   journalTimes_.push_back(NowMs());

@@ -37,6 +37,12 @@ class SimCore {
   /// The journal lines that start with prefix.
   [[nodiscard]] std::vector<std::string> JournalOf(const std::string& prefix) const;
   void ClearJournal();
+  /// Switches the machine's records on (the default) or off: the journal, and the sleeps and
+  /// volume controls that the areas keep for tests. Off, every call behaves as before and keeps
+  /// no record, so that a benchmark's figures show less of the machine's bookkeeping and a long
+  /// run does not grow. Most areas still format their journal lines; the records are dropped.
+  void SetRecording(bool on) { recording_.store(on); }
+  [[nodiscard]] bool Recording() const { return recording_.load(std::memory_order_relaxed); }
 
   /// Makes calls named call fail with error: after skip calls pass, the next count calls fail
   /// (count < 0: every call from then on).
@@ -90,6 +96,7 @@ class SimCore {
   std::map<Handle, std::function<void(Handle)>> closers_;
   Handle nextHandle_ = 0x100;
   std::atomic<std::uint64_t> nowMs_{0};
+  std::atomic<bool> recording_{true};
   std::function<void(std::uint64_t)> clockListener_;
   std::vector<DebugLine> debug_;
 };

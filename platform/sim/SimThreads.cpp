@@ -82,7 +82,7 @@ void SimThreads::EndProcess() {
 }
 
 void SimThreads::Sleep(std::uint32_t milliseconds) {
-  {
+  if (core_.Recording()) {
     std::lock_guard lock(core_.Mutex());
     sleeps_.push_back(milliseconds);
     core_.Record("Sleep " + std::to_string(milliseconds));

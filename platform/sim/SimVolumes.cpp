@@ -77,6 +77,7 @@ std::vector<std::pair<std::uint64_t, std::string>> SimVolumes::VolumeEvents() co
 }
 
 void SimVolumes::Note(char letter, const char* what) {
+  if (!core_.Recording()) return;
   events_.emplace_back(core_.NowMs(), std::string(1, letter) + ": " + what);
 }
 
@@ -224,6 +225,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   }
   if (!result) SimCore::SetLastError(error);
   rec.result = result;
+  if (!core_.Recording()) return result;
   ioctls_.push_back(rec);
   core_.Record("DeviceIoControl " + std::string(1, rec.letter) + ": " + Hex(code) + " -> " +
                std::to_string(result));

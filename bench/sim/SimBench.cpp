@@ -1,0 +1,138 @@
+// Benchmarks of the service's work on the simulated machine: the poll tick, arrival to lock,
+// the lock pass and the policy load. The machine's sleeps are virtual, so every figure is the
+// work between the sleeps.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "bench/sim/BenchMachine.h"
+#include "bench/sim/MarkedPlatform.h"
+#include "bench/sim/ServiceAccounting.h"
+#include "enforcement/PolicyPoll.h"
+#include "guard/VolumeGuard.h"
+#include "platform/Windowing.h"
+#include "policy/PolicyDecryption.h"
+#include "policy/PolicyFile.h"
+#include "policy/PolicyRecord.h"
+
+namespace bench {
+namespace {
+
+// How often a run with the journal on empties it, so that long runs do not grow it.
+constexpr std::int64_t kClearEvery = 1024;
+
+void ClearNowAndThen(benchmark::State& state, BenchMachine& m) {
+  if (!m.sim.core.Recording() || state.iterations() % kClearEvery != 0) return;
+  state.PauseTiming();
+  m.ClearRecords();
+  state.ResumeTiming();
+}
+
+// Arg 0: the machine's records off (1: on).
+void PollTick(benchmark::State& state) {
+  BenchMachine m(Drives::kDesktop);
+  m.SetRecording(state.range(0) != 0);
+  enforcement::PollPolicy(&guard::TheVolumeGuard(), true);
+  for (auto _ : state) {
+    enforcement::PollPolicy(&guard::TheVolumeGuard(), true);
+    ClearNowAndThen(state, m);
+  }
+  if (enforcement::CurrentWriteProtect != 0) state.SkipWithError("the tick was not steady");
+}
+BENCHMARK(PollTick)->ArgName("records")->Arg(1)->Arg(0);
+
+// The tick with every platform call marked: the service's own time (the tick less its time
+// inside platform calls) and its own heap allocations per tick, records off.
+void PollTickOwnWork(benchmark::State& state) {
+  BenchMachine m(Drives::kDesktop);
+  m.SetRecording(false);
+  MarkedPlatform marked(m.sim.platform());
+  marked.Install();
+  enforcement::PollPolicy(&guard::TheVolumeGuard(), true);
+  StartTimingPlatformCalls();
+  StartCountingAllocations();
+  for (auto _ : state) enforcement::PollPolicy(&guard::TheVolumeGuard(), true);
+  const auto allocations = static_cast<double>(StopCountingAllocations());
+  const auto platformNs = static_cast<double>(StopTimingPlatformCalls());
+  state.counters["allocs_per_tick"] =
+      benchmark::Counter(allocations, benchmark::Counter::kAvgIterations);
+  state.counters["platform_ns"] =
+      benchmark::Counter(platformNs, benchmark::Counter::kAvgIterations);
+  m.sim.Install();
+}
+BENCHMARK(PollTickOwnWork);
+
+// A removable arrival while the removable lock is on, until the volume is locked (the
+// handling's 100 ms pauses are virtual). Between iterations the guard lets the stick go.
+void ArrivalToLock(benchmark::State& state) {
+  BenchMachine m(Drives::kDesktop);
+  m.SetRecording(state.range(0) != 0);
+  guard::VolumeGuard& g = guard::TheVolumeGuard();
+  guard::VolumeGuard::RemovableLock = 1;
+  const std::vector<std::uint8_t> broadcast = VolumeBroadcast('E');
+  for (auto _ : state) {
+    g.OnDeviceChange(platform::kDbtDeviceArrival, broadcast.data());
+    state.PauseTiming();
+    if (m.sim.volumes.Drive('E').lockedBy == platform::kNullHandle) {
+      state.SkipWithError("the stick was not locked");
+    }
+    g.CloseVolumeHandles(guard::kRemovableKind);
+    if (m.sim.core.Recording() && state.iterations() % kClearEvery == 0) m.ClearRecords();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(ArrivalToLock)->ArgName("records")->Arg(1)->Arg(0);
+
+// LockSweep(0x11) with both locks on. Arg 0: every letter in use (1) or none (0); arg 1:
+// records. Between iterations the guard gives every volume up.
+void LockSweep(benchmark::State& state) {
+  BenchMachine m(state.range(0) != 0 ? Drives::kAll26 : Drives::kNone);
+  m.SetRecording(state.range(1) != 0);
+  guard::VolumeGuard& g = guard::TheVolumeGuard();
+  guard::VolumeGuard::RemovableLock = 1;
+  guard::VolumeGuard::OpticalLock = 1;
+  for (auto _ : state) {
+    g.LockSweep(guard::kSweepRemovable | guard::kSweepOptical);
+    state.PauseTiming();
+    g.CloseVolumeHandles(guard::kBothKinds);
+    if (m.sim.core.Recording() && state.iterations() % kClearEvery == 0) m.ClearRecords();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(LockSweep)
+    ->ArgNames({"drives", "records"})
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({0, 0});
+
+// Start-up's policy load: the reader parses the file and the State value is decrypted.
+// Arg 0: the file's size in bytes (0: the controller tool's nine lines alone); arg 1: records.
+void PolicyLoad(benchmark::State& state) {
+  BenchMachine m(Drives::kNone);
+  m.SetRecording(state.range(1) != 0);
+  m.WritePolicyFile(static_cast<std::size_t>(state.range(0)));
+  char16_t state16[policy::kPolicySlotUnits];
+  for (auto _ : state) {
+    policy::ReleasePolicy();
+    if (!policy::LoadPolicyFile(kPolicyFile) || !policy::DecryptPolicyValue(u"State", state16)) {
+      state.SkipWithError("the policy did not load");
+      break;
+    }
+    benchmark::DoNotOptimize(state16);
+    ClearNowAndThen(state, m);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(m.PolicyFileBytes()));
+}
+BENCHMARK(PolicyLoad)
+    ->ArgNames({"bytes", "records"})
+    ->Args({0, 1})
+    ->Args({0, 0})
+    ->Args({1 << 20, 1})
+    ->Args({1 << 20, 0});
+
+}  // namespace
+}  // namespace bench
+
+BENCHMARK_MAIN();

@@ -2,6 +2,7 @@
 #include "enforcement/PolicyPoll.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <type_traits>
@@ -102,11 +103,10 @@ void ReadTagFile() {
                                  path);
 }
 
-// Each read or write has an accessor of its own, made for it and gone when it is done. It lives
-// on the stack rather than the heap, so that a tick allocates nothing.
 void SetWriteProtect(std::int32_t value) {
-  DwordReg accessor(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue);
-  accessor.Write(static_cast<std::uint32_t>(value));
+  auto accessor =
+      std::make_unique<DwordReg>(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue);
+  accessor->Write(static_cast<std::uint32_t>(value));
 }
 
 void PollPolicy(void* /*parameter*/, bool /*timerOrWaitFired*/) {
@@ -117,8 +117,9 @@ void PollPolicy(void* /*parameter*/, bool /*timerOrWaitFired*/) {
   // Only the first character counts: "10" asks for 1, "-1" and "" for 0.
   DesiredWriteProtect = TagDigitValue(TagBuffer.keyText[0]);
   {
-    DwordReg accessor(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue);
-    CurrentWriteProtect = static_cast<std::int32_t>(accessor.Read());
+    auto accessor = std::make_unique<DwordReg>(platform::kHkeyLocalMachine, kWriteProtectKey,
+                                               kWriteProtectValue);
+    CurrentWriteProtect = static_cast<std::int32_t>(accessor->Read());
   }
   platform::Threads& threads = *platform::Current().threads;
   for (int i = 0; i < kSettleSleeps; ++i) threads.Sleep(1);

@@ -190,6 +190,12 @@ class MarkedThreads final : public platform::Threads {
   std::uint32_t GetLastError() override {
     return Marked([&] { return inner_.GetLastError(); });
   }
+  void SetLastError(std::uint32_t error) override {
+    Marked([&] {
+      inner_.SetLastError(error);
+      return 0;
+    });
+  }
 
  private:
   platform::Threads& inner_;

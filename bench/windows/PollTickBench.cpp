@@ -55,6 +55,7 @@ class CountedSleeps final : public platform::Threads {
     return inner_.CreateTimerQueueTimer(timer, queue, callback, parameter, dueTime, period, flags);
   }
   std::uint32_t GetLastError() override { return inner_.GetLastError(); }
+  void SetLastError(std::uint32_t error) override { inner_.SetLastError(error); }
 
   long long sleeps = 0;
 

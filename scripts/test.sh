@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libgcrypt20-dev libcli11-dev clang libclang-rt-14-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine64)
+          binutils-mingw-w64-x86-64 wine64 wixl msitools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -27,7 +27,7 @@ for preset in "${presets[@]}"; do
 done
 
 status=0
-for preset in linux asan tsan windows-x64; do
+for preset in linux asan tsan windows-x86 windows-x64; do
   echo "== test $preset"
   ctest --preset "$preset" || status=1
 done

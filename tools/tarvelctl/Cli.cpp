@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "TarvelVersion.h"
+
 #include "tools/tarvelctl/DebugLog.h"
 #include "tools/tarvelctl/PolicyCommands.h"
 #include "tools/tarvelctl/ServiceCommands.h"
@@ -13,6 +15,7 @@ namespace tarvelctl {
 int RunTarvelctl(const std::vector<std::string>& args, ToolContext& ctx) {
   CLI::App app("Controls the Tarvel Service and its policy files", "tarvelctl");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "tarvelctl " TARVEL_VERSION);
   int exitCode = kExitOk;
   app.footer(
       "Exit codes: 0 done, 1 failed, 2 problems found (policy show), 3 service not installed, "

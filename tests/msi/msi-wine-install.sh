@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# The x86_64 test package installed, upgraded and removed by Wine's msiexec in a private prefix
+# that is removed afterwards: the service registered, configured, started, stopped with code 255
+# and deleted, older and same versions refused, the system directory's files left alone. One
+# line per scenario; the exit status is 0 when every scenario passed.
+# Usage: msi-wine-install.sh MSI VERSION WXS BIN_DIR WIXL   (BIN_DIR holds the x86_64 programs)
+# shellcheck disable=SC2317  # the helpers below are run through check
+set -uo pipefail
+msi=$(realpath "$1") version=$2 wxs=$(realpath "$3") bin=$(realpath "$4") wixl=$5
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/wine/wine-prefix.sh
+. "$here/../wine/wine-prefix.sh"
+wine_prefix_create
+# TARVEL_MSI_KEEP=1 keeps the folder with the logs and the prefix for a look afterwards.
+if [[ -n ${TARVEL_MSI_KEEP:-} ]]; then
+  trap 'WINEPREFIX=$wine_tmp/pfx timeout 20 "$WINESERVER" -k; echo "     kept $wine_tmp"' EXIT
+fi
+wine_server_start
+begin=$SECONDS
+# shellcheck source=tests/e2e/e2e-lib.sh
+. "$here/../e2e/e2e-lib.sh"
+
+W() { timeout 90 "$WINE64" "$@"; }
+quiet() { "$@" >/dev/null 2>&1; }
+windows_path() { echo "Z:${1//\//\\}"; }
+installed=$WINEPREFIX/drive_c/Program\ Files/Tarvel
+system32=$WINEPREFIX/drive_c/windows/system32
+out=$wine_tmp/out
+key='HKLM\System\CurrentControlSet\Services\Tarvel Service'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+product_re='Tarvel Service \(x64 test build\)'
+
+# msiexec ACTION PACKAGE NAME: runs msiexec /qn with a verbose log in $out.NAME.log and what the
+# custom actions print in $out.NAME; returns msiexec's exit code (Linux keeps its low byte).
+msiexec() {
+  local rc
+  W msiexec "$1" "$(windows_path "$2")" /qn /l*v "$(windows_path "$out.$3.log")" >"$out.run" 2>&1
+  rc=$?
+  tr -d '\r' <"$out.run" >"$out.$3"
+  return $rc
+}
+exit_code() { test "$1" -eq $(($2 & 255)); }
+# started LOG ACTION...: each action of the log started, in this order.
+started() {
+  local log=$1 previous=0 action line
+  shift
+  for action in "$@"; do
+    line=$(tr -d '\r' <"$log" | grep -n "^Action start [0-9:]*: $action\.$" | head -1 | cut -d: -f1)
+    [[ -n $line ]] && ((line > previous)) || return 1
+    previous=$line
+  done
+}
+ended_ok() { tr -d '\r' <"$1" | grep -q "^Action ended [0-9:]*: $2\. Return value 1\.$"; }
+reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qE "^\s+$2\s+REG_\w+\s+$3$"; }
+running() { W sc query "Tarvel Service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 4 +RUNNING'; }
+ctl() { W 'C:\Program Files\Tarvel\tarvelctl.exe' "$@" 2>&1 | tr -d '\r'; }
+service_pid() { ctl status | sed -n 's/^ *process id: *//p'; }
+# Windows processes of this prefix running the installed service, as Linux sees them.
+service_processes() {
+  local p
+  for p in /proc/[0-9]*; do
+    tr '\0' '\n' 2>/dev/null <"$p/cmdline" | grep -qF 'Tarvel\tarvel-service.exe' &&
+      tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      echo "${p#/proc/}"
+  done
+}
+no_service_process() { [[ -z $(service_processes) ]]; }
+products() { W reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | grep -cE "DisplayName\s+REG_SZ\s+$product_re$"; }
+product_version() {
+  W reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' |
+    grep -A30 -E "DisplayName\s+REG_SZ\s+$product_re$" | grep -qE "DisplayVersion\s+REG_SZ\s+$1$"
+}
+files_kept() { (cd "$system32" && sha256sum -c --quiet "$wine_tmp/system-files.sha256"); }
+
+# The next version and a rebuild of it, from the same source with the same programs.
+IFS=. read -r major minor patch <<<"$version"
+next=$major.$minor.$((patch + 1))
+for name in next rebuild; do
+  (cd "$bin" && "$wixl" -a x64 -D Arch=x64 -D Version="$next" -D BinDir=. \
+    -o "$wine_tmp/$name.msi" "$wxs") >"$out.wixl" 2>&1 ||
+    { echo "FAIL setup: wixl $next"; cat "$out.wixl"; exit 1; }
+done
+# The machine's policy, secondary policy and tag files, there before the package.
+cp "$here/../wine/data/DevState-off-off.ini" "$system32/DevState.ini"
+cp "$here/../wine/data/DevState-off-on.ini" "$system32/SysSecurity.ini"
+printf '[State]\r\nkey=0\r\n' >"$system32/ReadTag.ini"
+(cd "$system32" && sha256sum DevState.ini SysSecurity.ini ReadTag.ini) >"$wine_tmp/system-files.sha256"
+echo "     prefix ready in $((SECONDS - begin)) s; packages $version (built), $next and its rebuild"
+
+# --- 1
+scenario "install $version: the programs in Program Files, the service registered, configured, running"
+msiexec /i "$msi" install
+rc=$?
+check "msiexec /i exits 0 (got $rc)" exit_code "$rc" 0
+check "tarvel-service.exe installed" test -f "$installed/tarvel-service.exe"
+check "tarvelctl.exe installed" test -f "$installed/tarvelctl.exe"
+check "Type = 0x10 (own process)" reg_value "$key" Type 0x10
+check "Start = 2 (automatic)" reg_value "$key" Start 0x2
+check "ErrorControl = 1 (normal)" reg_value "$key" ErrorControl 0x1
+check "LocalSystem" reg_value "$key" ObjectName LocalSystem
+check "ImagePath is the installed program" \
+  reg_value "$key" ImagePath '"?C:\\Program Files\\Tarvel\\tarvel-service.exe"?'
+check "InstallServices, ConfigureTarvelService, StartServices in this order" \
+  started "$out.install.log" InstallServices ConfigureTarvelService StartServices
+check "ConfigureTarvelService succeeded" ended_ok "$out.install.log" ConfigureTarvelService
+check "tarvelctl install --configure-only set the recovery options" \
+  grep -q '^Recovery: restart after 5 s' "$out.install"
+check "and the security descriptor" grep -q '^Security: D:' "$out.install"
+check "no stop on a first install" not started "$out.install.log" StopTarvelService
+check "sc query: RUNNING" running
+ctl status >"$out.status"
+check "tarvelctl status: RUNNING" grep -qE '^ +state: +RUNNING$' "$out.status"
+first_pid=$(service_pid)
+check "one service process of this prefix" test "$(service_processes | wc -l)" -eq 1
+check "the system directory's files unchanged" files_kept
+done_scenario
+
+# --- 2
+scenario "upgrade to $next: the old service stopped (255) and removed first, the new one running"
+msiexec /i "$wine_tmp/next.msi" upgrade
+rc=$?
+check "msiexec /i exits 0 (got $rc)" exit_code "$rc" 0
+check "RemoveExistingProducts before InstallFiles and StartServices" \
+  started "$out.upgrade.log" RemoveExistingProducts InstallFiles StartServices
+# Wine runs the old product's uninstall as a separate msiexec whose output is this one's.
+check "the old service stopped with code 255, its process ended" \
+  grep -qx "Tarvel Service stopped; process $first_pid has ended." "$out.upgrade"
+check "sc query: RUNNING" running
+second_pid=$(service_pid)
+check "a new process (was $first_pid, now $second_pid)" test "${second_pid:-0}" != "$first_pid"
+check "one service process of this prefix" test "$(service_processes | wc -l)" -eq 1
+check "one product registered" test "$(products)" -eq 1
+check "at version $next" product_version "$next"
+check "the system directory's files unchanged" files_kept
+done_scenario
+
+# --- 3
+scenario "a rebuild of $next and the older $version: refused, the installed service untouched"
+msiexec /i "$wine_tmp/rebuild.msi" same
+rc=$?
+check "the rebuild: msiexec exits 1603 (got $rc)" exit_code "$rc" 1603
+# Wine does not log the launch condition's message under /qn.
+check "found the installed one as the same or a newer version" \
+  grep -q '^Property(S): TARVEL_SAME_OR_NEWER_FOUND = {' <(tr -d '\r' <"$out.same.log")
+check "and stopped before InstallInitialize" not started "$out.same.log" InstallInitialize
+msiexec /i "$msi" older
+rc=$?
+check "the older version: msiexec exits 1603 (got $rc)" exit_code "$rc" 1603
+check "still one product, at $next" product_version "$next"
+check "still one product registered" test "$(products)" -eq 1
+check "the same process still running" test "$(service_pid)" == "$second_pid"
+done_scenario
+
+# --- 4
+scenario "uninstall: stopped with code 255, then deleted; the system directory's files kept"
+msiexec /x "$wine_tmp/next.msi" uninstall
+rc=$?
+check "msiexec /x exits 0 (got $rc)" exit_code "$rc" 0
+check "StopTarvelService before StopServices, DeleteServices and RemoveFiles" \
+  started "$out.uninstall.log" StopTarvelService StopServices DeleteServices RemoveFiles
+check "tarvelctl stop: code 255 sent, the process ended" \
+  grep -qx "Tarvel Service stopped; process $second_pid has ended." "$out.uninstall"
+check "no service process left" wait_for 5 no_service_process
+check "the service's key is gone" not quiet W reg query "$key"
+check "sc query fails" not quiet W sc query "Tarvel Service"
+check "Program Files\\Tarvel is gone" not test -e "$installed"
+check "no product registered" test "$(products)" -eq 0
+check "the system directory's files unchanged" files_kept
+done_scenario
+
+echo "     $((SECONDS - begin)) s"
+finish

@@ -333,6 +333,16 @@ void Run::Broadcast(std::uint32_t event, char letter, std::uint8_t form) {
   const bool rebuilt = handled && event == platform::kDbtDeviceRemoveComplete &&
                        (before.removable || before.optical);
   Check(rebuilt ? std::optional<Flags>(StableFlags()) : std::nullopt);
+  if (!handled || event != platform::kDbtDeviceArrival || (form & 3) != 0) return;
+  // A well-formed arrival of a stick, a USB disk or a disc under its kind's lock leaves it locked.
+  const SimDrive d = sim_.volumes.Drive(letter);
+  if (!d.volumePresent || d.openFails) return;
+  const bool removableArrival = d.type == platform::kDriveRemovable ||
+                                (d.type == platform::kDriveFixed && !d.answersAtaIdentify);
+  if ((removableArrival && before.removable) ||
+      (d.type == platform::kDriveCdrom && before.optical)) {
+    FUZZ_CHECK(d.lockedBy != platform::kNullHandle);
+  }
 }
 
 void Run::Tag(std::uint8_t choice) {

@@ -405,6 +405,13 @@ void FaultInjectionTest::CheckEnd(const Row* row, Observed& seen) {
   // The logs say what happened: the key container's outcome, a policy file that would not open.
   EXPECT_EQ(Count("\n(VexService) Success registry encryption client!") == 1,
             sim->crypto.KeyStore().signatureKey);
+  std::string stopEvent;
+  for (const std::string& line : sim->core.JournalOf("CreateEventW ")) {
+    if (!line.ends_with("-> null")) stopEvent = line.substr(line.rfind(' ') + 1);
+  }
+  EXPECT_EQ(Count("\n(VexService) Close Handle") == 1,
+            !stopEvent.empty() && JournalCount("CloseHandle " + stopEvent + " -> 1") == 1)
+      << "the log says the stop event was closed exactly when it was";
   int failedOpens = 0;
   for (const std::string& line : sim->core.JournalOf("CreateFileW C:")) {
     failedOpens += line.find("-> INVALID_HANDLE_VALUE") != std::string::npos ? 1 : 0;

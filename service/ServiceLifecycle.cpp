@@ -71,9 +71,9 @@ void ServiceMain(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   if (platform::Handle worker = WorkerThread.exchange(kNullHandle); worker != kNullHandle) {
     Threads().CloseHandle(worker);
   }
+  // The line says the stop event was closed, so it is written only when the close succeeded.
   if (platform::Handle stop = StopEvent.exchange(kNullHandle); stop != kNullHandle) {
-    Threads().CloseHandle(stop);
-    platform::LogA("\n(VexService) Close Handle");
+    if (Threads().CloseHandle(stop) != 0) platform::LogA("\n(VexService) Close Handle");
   }
   Threads().Sleep(1);
   platform::LogA("\n(VexService) Finish Service");

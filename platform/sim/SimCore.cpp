@@ -75,7 +75,14 @@ bool SimCore::TakeFault(const std::string& call, std::uint32_t* error) {
   if (rule.count == 0) return false;
   if (rule.count > 0) --rule.count;
   if (error != nullptr) *error = rule.error;
+  ++faultsTaken_[call];
   return true;
+}
+
+int SimCore::FaultsTaken(const std::string& call) const {
+  std::lock_guard lock(mutex_);
+  auto it = faultsTaken_.find(call);
+  return it == faultsTaken_.end() ? 0 : it->second;
 }
 
 Handle SimCore::OpenHandle(HandleEntry entry, std::function<void(Handle)> onClose) {

@@ -50,6 +50,8 @@ class SimCore {
   void ClearFaults();
   /// Consumes one call of the named function; true when it is to fail, with *error set.
   bool TakeFault(const std::string& call, std::uint32_t* error);
+  /// How many calls of that name have been made to fail so far.
+  [[nodiscard]] int FaultsTaken(const std::string& call) const;
 
   /// Adds an object to the handle table; onClose runs when it is closed.
   Handle OpenHandle(HandleEntry entry, std::function<void(Handle)> onClose = {});
@@ -92,6 +94,7 @@ class SimCore {
   std::vector<std::string> journal_;
   std::vector<std::uint64_t> journalTimes_;
   std::map<std::string, FaultRule> faults_;
+  std::map<std::string, int> faultsTaken_;
   std::map<Handle, HandleEntry> handles_;
   std::map<Handle, std::function<void(Handle)>> closers_;
   Handle nextHandle_ = 0x100;

@@ -255,7 +255,9 @@ Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::ui
     return kInvalidHandleValue;
   };
   std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateFileW", &injected)) return fail(injected);
+  if (core_.TakeFault("CreateFileW", &injected) || core_.TakeFault("CreateFileW file", &injected)) {
+    return fail(injected);
+  }
   std::u16string key = path == nullptr ? std::u16string() : KeyOf(path);
   const Node* node = key.empty() ? nullptr : NodeOf(key);
   if (node == nullptr) {

@@ -17,7 +17,9 @@ namespace platform::sim {
 /// "\", and "." and ".." components are resolved. Files are opened for reading only (the
 /// service never writes one); opens honour Windows' share modes, so a file held with share
 /// mode 0 refuses every other open with ERROR_SHARING_VIOLATION. Handles live in the core's
-/// handle table (kind "file") and are closed through Threads::CloseHandle.
+/// handle table (kind "file") and are closed through Threads::CloseHandle. Opens fail as
+/// core.FailCall makes either "CreateFileW" (shared with volume opens) or "CreateFileW file"
+/// (files only) fail.
 class SimFiles final : public Files {
  public:
   explicit SimFiles(SimCore& core);

@@ -31,8 +31,10 @@ Handle SimProcess::GetModuleHandleW(const char16_t* moduleName) {
   bool kernel32 =
       moduleName != nullptr && (CompareIgnoringAsciiCase(moduleName, u"kernel32") == 0 ||
                                 CompareIgnoringAsciiCase(moduleName, u"kernel32.dll") == 0);
-  Handle h = kernel32 ? kKernel32 : kNullHandle;
-  if (h == kNullHandle) SimCore::SetLastError(kErrorModNotFound);
+  std::uint32_t injected = 0;
+  const bool fails = core_.TakeFault("GetModuleHandleW", &injected);
+  Handle h = kernel32 && !fails ? kKernel32 : kNullHandle;
+  if (h == kNullHandle) SimCore::SetLastError(fails ? injected : kErrorModNotFound);
   core_.Record("GetModuleHandleW \"" + name + "\" -> " + HandleText(h));
   return h;
 }
@@ -41,12 +43,14 @@ ProcAddress SimProcess::GetProcAddress(Handle module, const char* procName) {
   std::lock_guard lock(core_.Mutex());
   std::string name = procName == nullptr ? std::string("(null)") : std::string(procName);
   ProcAddress routine = nullptr;
+  std::uint32_t injected = 0;
+  const bool fails = core_.TakeFault("GetProcAddress", &injected);
   // Export names are case-sensitive.
-  if (module == kKernel32 && present_ && procName != nullptr &&
+  if (!fails && module == kKernel32 && present_ && procName != nullptr &&
       std::strcmp(procName, "IsWow64Process") == 0) {
     routine = &isWow64ProcessRoutine;
   }
-  if (routine == nullptr) SimCore::SetLastError(kErrorProcNotFound);
+  if (routine == nullptr) SimCore::SetLastError(fails ? injected : kErrorProcNotFound);
   core_.Record("GetProcAddress " + HandleText(module) + " \"" + name + "\" -> " +
                (routine == nullptr ? "null" : "IsWow64Process"));
   return routine;

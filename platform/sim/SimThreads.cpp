@@ -152,7 +152,10 @@ Bool SimThreads::SetEvent(Handle event) {
   {
     std::lock_guard lock(core_.Mutex());
     auto it = events_.find(event);
-    if (it != events_.end()) {
+    std::uint32_t injected = 0;
+    if (core_.TakeFault("SetEvent", &injected)) {
+      SimCore::SetLastError(injected);
+    } else if (it != events_.end()) {
       it->second.signalled = true;
       ok = 1;
     } else {
@@ -168,6 +171,12 @@ std::uint32_t SimThreads::WaitForSingleObject(Handle object, std::uint32_t milli
   std::optional<std::uint64_t> deadline;
   {
     std::lock_guard lock(core_.Mutex());
+    std::uint32_t injected = 0;
+    if (core_.TakeFault("WaitForSingleObject", &injected)) {
+      SimCore::SetLastError(injected);
+      core_.Record("WaitForSingleObject " + HandleText(object) + " -> WAIT_FAILED");
+      return kWaitFailed;
+    }
     core_.Record("WaitForSingleObject " + HandleText(object));
     if (milliseconds != kInfinite) deadline = core_.NowMs() + milliseconds;
   }

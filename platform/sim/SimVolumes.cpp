@@ -117,7 +117,10 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
     return kInvalidHandleValue;
   };
   std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateFileW", &injected)) return fail(injected);
+  if (core_.TakeFault("CreateFileW", &injected) ||
+      core_.TakeFault("CreateFileW volume", &injected)) {
+    return fail(injected);
+  }
   SimDrive* d = DriveOf(letter);
   if (d == nullptr || !d->volumePresent || d->type <= kDriveNoRootDir) {
     return fail(kErrorFileNotFound);

@@ -37,7 +37,8 @@ struct IoctlRecord {
 /// a locked volume refuses every further open until the locking handle unlocks it or is
 /// closed; a lock is refused while another handle is open on a mounted volume, and a dismount
 /// lifts that (the other handles become stale); closing the locking handle ends the lock, and a
-/// dismounted volume mounts again at its next open.
+/// dismounted volume mounts again at its next open. Opens fail as core.FailCall makes either
+/// "CreateFileW" (shared with the file store's opens) or "CreateFileW volume" (volumes only) fail.
 class SimVolumes final : public Volumes {
  public:
   explicit SimVolumes(SimCore& core) : core_(core) {}

@@ -9,6 +9,7 @@
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
 #include "policy/StartGuard.h"
+#include "service/ServiceState.h"
 #include "service/SystemDir.h"
 
 namespace fuzz {
@@ -36,6 +37,7 @@ void ResetProcessState() {
   enforcement::CurrentWriteProtect = 0;
 
   service::IsWow64 = 0;
+  service::ResetProcessState();
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ namespace fuzz {
 
 /// One input's world: a new simulated machine, installed, and every process-wide object of the
 /// service as a new process has it (no policy record, no key container attempt, an empty guard
-/// with both flags clear, the poll's values zero, no WOW64). The destructor puts the process
+/// with both flags clear, the poll's values zero, no WOW64, the service host's state as at
+/// entry). The destructor puts the process
 /// back the same way, closing the guard's handles on this machine before it goes, so that no
 /// input sees what an earlier one left.
 class FuzzMachine {

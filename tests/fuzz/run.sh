@@ -7,7 +7,8 @@
 #
 # The default gives every target an equal share of 60 seconds (at least 10 s each); pass a
 # larger number for a longer run. New inputs found while fuzzing go to a scratch directory, never
-# into the committed corpus.
+# into the committed corpus. tests/fuzz/<Target>.flags, where present, holds extra libFuzzer flags
+# for that target on one line.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -72,9 +73,12 @@ for target in "${targets[@]}"; do
   # Fuzzing from the seeds for the given time.
   mkdir -p "$work/$target"
   [[ -d $corpus ]] || corpus=""
-  echo "== fuzz $target for ${seconds}s"
-  if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$work/$target-" "$work/$target" ${corpus:+"$corpus"} >"$log" 2>&1; then
+  flags=()
+  [[ -f tests/fuzz/$target.flags ]] && read -r -a flags <tests/fuzz/$target.flags
+  echo "== fuzz $target for ${seconds}s ${flags[*]}"
+  if ! "$bin" "${flags[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$work/$target-" "$work/$target" ${corpus:+"$corpus"} \
+      >"$log" 2>&1; then
     mapfile -t artifacts < <(find "$work" -maxdepth 1 -name "$target-*" -type f)
     report "$target" "$log" "${artifacts[@]}"
   fi

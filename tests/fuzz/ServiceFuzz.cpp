@@ -437,16 +437,16 @@ bool Run::Step() {
       break;
     case 1: {
       const char letter = static_cast<char>('A' + input_.Byte() % 26);
-      const std::uint8_t spec = input_.Byte();
+      const std::uint8_t shape = input_.Byte();
       SimDrive d;
-      d.type = spec & 0x07;
-      d.answersAtaIdentify = (spec & 0x08) != 0;
-      d.openFails = (spec & 0x10) != 0;
-      d.volumePresent = (spec & 0x20) == 0;
+      d.type = shape & 0x07;
+      d.answersAtaIdentify = (shape & 0x08) != 0;
+      d.openFails = (shape & 0x10) != 0;
+      d.volumePresent = (shape & 0x20) == 0;
       sim_.volumes.SetDrive(letter, d);
       Trace(sim_, "drive %c: type %u%s%s%s", letter, d.type, d.answersAtaIdentify ? " ata" : "",
             d.openFails ? " refuses opens" : "", d.volumePresent ? "" : " no volume");
-      Broadcast(platform::kDbtDeviceArrival, letter, spec >> 6);
+      Broadcast(platform::kDbtDeviceArrival, letter, shape >> 6);
       break;
     }
     case 2: {

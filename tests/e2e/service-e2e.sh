@@ -208,7 +208,12 @@ scenario "lock toggles reach the volumes (Wine accepts the locks without enforci
 t=$(trace_mark)
 ctl removable on >/dev/null 2>&1
 check "128: E: dismounted and locked" vol_has "$t" "$pid" 'E: 90020' 'E: 90018'
-check "128: RAM disk and ATA-less fixed disks too" vol_has "$t" "$pid" 'H: 90018' 'C: 90018'
+check "128: RAM disk too" vol_has "$t" "$pid" 'H: 90020' 'H: 90018'
+probe bus C >"$out" 2>&1
+check "Wine reports C: on BusTypeScsi" grep -q '^bus C: type 1,' "$out"
+check "128: C: (no ATA answer, SCSI bus) probed and asked for its bus" \
+  vol_has "$t" "$pid" 'C: 7c088' 'C: 2d1400'
+check "128: C: neither dismounted nor locked" not vol_has "$t" "$pid" 'C: 900(18|20)'
 check "128: CD-ROM and network drive untouched" not vol_has "$t" "$pid" '[FG]: '
 t=$(trace_mark)
 ctl optical on >/dev/null 2>&1
@@ -219,6 +224,7 @@ check "131: F: unlocked" vol_has "$t" "$pid" 'F: 9001c'
 t=$(trace_mark)
 ctl removable off >/dev/null 2>&1
 check "129: E: unlocked" vol_has "$t" "$pid" 'E: 9001c'
+check "129: C: not given back: it was never taken" not vol_has "$t" "$pid" 'C: 9001c'
 check "G: (network) never opened" not vol_has "$trace0" "$pid" 'G: '
 done_scenario
 
@@ -259,6 +265,8 @@ done_scenario
 scenario "stop with code 255: the stop lines, STOPPED, the process gone"
 t=$(trace_mark)
 ctl stop >"$out" 2>&1; check "stop exits 0" test $? -eq 0
+check "over the whole run, C: never dismounted nor locked" not vol_has "$trace0" "$pid" 'C: 900(18|20)'
+check "while E: was, by the toggles and the arrivals" vol_has "$trace0" "$pid" 'E: 90020' 'E: 90018'
 check "tarvelctl saw the process end" grep -q "process $pid has ended" "$out"
 probe gone "$pid" 5 >"$out" 2>&1; check "process $pid gone" test $? -eq 0
 check "Finish Main" trace_has "$t" "$pid" '(VexService) Finish Main'
@@ -278,10 +286,15 @@ check "DevState.ini reported missing, once" test "$(count_line "$m" "$pid" '(Vex
 W reg query 'HKLM\System\CurrentControlSet\Control\Class\{EEC5AD98-8080-425F-922A-DABF3DE3F69A}' >/dev/null 2>&1
 check "no WPD class in the prefix (Wine cannot switch devices)" test $? -ne 0
 check "decrypted: E: taken at start-up" vol_has "$t" "$pid" 'E: 90020' 'E: 90018'
+check "C: left alone at start-up" not vol_has "$t" "$pid" 'C: 900(18|20)'
 check "optical lock stays off" not vol_has "$t" "$pid" 'F: '
 m=$(mark)
 probe device arrival E >"$out" 2>&1
 check "arrival passed to the guard" has_line "$m" "$pid" '(VexService) Get Device change in WndProc'
+probe device arrival C >"$out" 2>&1
+probe device remove C >"$out" 2>&1
+check "a removal rebuilds the locks" has_line "$m" "$pid" '(VexService) Device remove complete'
+check "an arrival and a removal of C: leave it alone" not vol_has "$t" "$pid" 'C: 900(18|20)'
 done_scenario
 
 # --- 12

@@ -24,9 +24,11 @@ inline constexpr std::int32_t kClassRemovable = 0;
 inline constexpr std::int32_t kClassOptical = 1;
 inline constexpr std::int32_t kClassNeither = -1;
 
-/// Holds the service's lock state. Every operation is serialised by one recursive guard lock,
-/// so that a control request, a device event, the start-up pass and the poll's pulse never
-/// interleave; a caller that must run several operations as one unit holds Mutex() around them.
+/// Holds the service's lock state. Every operation is serialised by one recursive guard lock.
+/// That alone keeps single operations apart, not sequences of them: a caller that must run
+/// several operations as one unit holds Mutex() around them, as the poll does around its
+/// lock-and-release pulse and StartGuard around its flag stores and first pass (otherwise a
+/// pulse that straddles the stores undoes them, or leaves its locks held under a clear flag).
 class VolumeGuard {
  public:
   /// Everything zero, both flags clear.
@@ -57,7 +59,8 @@ class VolumeGuard {
   /// Handles a WM_DEVICECHANGE; data is the broadcast (read only for an arrival). Returns 1.
   std::int32_t OnDeviceChange(std::uint32_t event, const void* data);
 
-  /// Start-up: poll timer, policy file, flags and the first lock pass (defined by policy/).
+  /// Start-up: poll timer, policy file, then the flags and the first lock pass under the guard
+  /// lock (defined by policy/).
   void StartGuard();
   /// Decodes the decrypted State value into the two flags (defined by policy/).
   SweepFlags ReadLockState();

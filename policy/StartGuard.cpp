@@ -1,6 +1,7 @@
 // Start-up: WOW64 detection, the poll timer, the policy file and the first lock pass.
 #include "policy/StartGuard.h"
 
+#include <mutex>
 #include <string_view>
 
 #include "enforcement/PolicyPoll.h"
@@ -59,7 +60,11 @@ void VolumeGuard::StartGuard() {
     policy::FormatPolicyPath(path, dir, policy::kFallbackPolicyFileName);
     policy::LoadPolicyFile(path);
   }
-  // Whatever the loads returned: a State read from an incomplete file still takes effect.
+  // Whatever the loads returned: a State read from an incomplete file still takes effect. The
+  // flags and the first pass are one unit under the guard lock: a poll tick that came due while
+  // the loads ran (a new key container, a slow disk) either finishes its lock-and-release pulse
+  // first, or runs after the pass and sees the flags the policy set.
+  std::lock_guard unit(Mutex());
   LockSweep(ReadLockState());
 }
 

@@ -19,7 +19,11 @@ std::string HandleText(Handle h) {
 }
 
 void SimCore::Record(std::string line) {
-  if (!Recording()) return;
+  calls_.fetch_add(1, std::memory_order_relaxed);
+  if (Recording()) Append(std::move(line));
+}
+
+void SimCore::Append(std::string line) {
   std::lock_guard lock(mutex_);
   journal_.push_back(std::move(line));
   journalTimes_.push_back(NowMs());

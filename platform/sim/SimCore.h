@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Types.h"
@@ -31,6 +32,16 @@ class SimCore {
  public:
   /// Appends one line to the journal ("DeviceIoControl E: 0x90018 -> 1").
   void Record(std::string line);
+  /// The same for the line that make() formats; it is formatted only while recording is on.
+  template <typename Make>
+  requires std::is_invocable_v<Make&>
+  void Record(Make&& make) {
+    calls_.fetch_add(1, std::memory_order_relaxed);
+    if (Recording()) Append(std::string(make()));
+  }
+  /// How many journal lines have been asked for, recorded or not: what the journal's length
+  /// would be had it been on and never cleared.
+  [[nodiscard]] std::uint64_t CallCount() const { return calls_.load(std::memory_order_relaxed); }
   [[nodiscard]] std::vector<std::string> Journal() const;
   /// The journal with the virtual time of each line.
   [[nodiscard]] std::vector<std::pair<std::uint64_t, std::string>> TimedJournal() const;
@@ -40,7 +51,7 @@ class SimCore {
   /// Switches the machine's records on (the default) or off: the journal, and the sleeps and
   /// volume controls that the areas keep for tests. Off, every call behaves as before and keeps
   /// no record, so that a benchmark's figures show less of the machine's bookkeeping and a long
-  /// run does not grow. Most areas still format their journal lines; the records are dropped.
+  /// run does not grow. Journal lines are not even formatted then.
   void SetRecording(bool on) { recording_.store(on); }
   [[nodiscard]] bool Recording() const { return recording_.load(std::memory_order_relaxed); }
 
@@ -90,7 +101,10 @@ class SimCore {
     int count = -1;
   };
 
+  void Append(std::string line);
+
   mutable std::recursive_mutex mutex_;
+  std::atomic<std::uint64_t> calls_{0};
   std::vector<std::string> journal_;
   std::vector<std::uint64_t> journalTimes_;
   std::map<std::string, FaultRule> faults_;

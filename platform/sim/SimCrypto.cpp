@@ -43,7 +43,7 @@ std::string Show(const char16_t* text) {
 
 }  // namespace
 
-SimCrypto::SimCrypto(SimCore& core) : core_(core) {
+SimCrypto::SimCrypto(SimCore& core, SimScheduler& scheduler) : core_(core), scheduler_(scheduler) {
   InitGcrypt();
 }
 
@@ -84,7 +84,7 @@ void SimCrypto::Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t
 
 Bool SimCrypto::Fail(const std::string& what, std::uint32_t error) {
   SimCore::SetLastError(error);
-  core_.Record(what + " -> 0 " + Hex(error));
+  core_.Record([&] { return what + " -> 0 " + Hex(error); });
   return 0;
 }
 
@@ -99,8 +99,10 @@ Bool SimCrypto::CryptAcquireContextW(CryptHandle* provider, const char16_t* cont
                                      const char16_t* providerName, std::uint32_t providerType,
                                      std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptAcquireContextW " + Show(container) + " " + Show(providerName) + " " +
-                     std::to_string(providerType) + " " + Hex(flags);
+  std::string what;
+  if (core_.Recording())
+    what = "CryptAcquireContextW " + Show(container) + " " + Show(providerName) + " " +
+           std::to_string(providerType) + " " + Hex(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptAcquireContextW", &injected)) return Fail(what, injected);
   if (provider == nullptr) return Fail(what, kErrorInvalidParameter);
@@ -123,16 +125,16 @@ Bool SimCrypto::CryptAcquireContextW(CryptHandle* provider, const char16_t* cont
       break;
     case kCryptNewKeyset:
       if (store_.containerExists) return Fail(what, kNteExists);
-      store_ = SimKeyStore{true, false, false};
+      store_ = SimKeyStore{true, false, false, store_.keyGenerationMs};
       break;
     case kCryptVerifyContext:
       p.verify = true;
       break;
     case kCryptDeleteKeyset:
       if (!store_.containerExists) return Fail(what, kNteBadKeyset);
-      store_ = SimKeyStore{false, false, false};
+      store_ = SimKeyStore{false, false, false, store_.keyGenerationMs};
       *provider = 0;
-      core_.Record(what + " -> 1 deleted");
+      core_.Record([&] { return what + " -> 1 deleted"; });
       return 1;
     default:
       return Fail(what, kNteBadFlags);
@@ -141,25 +143,28 @@ Bool SimCrypto::CryptAcquireContextW(CryptHandle* provider, const char16_t* cont
                                    [this](Handle closed) { providers_.erase(closed); });
   providers_[h] = p;
   *provider = h;
-  core_.Record(what + " -> 1 " + HandleText(h));
+  core_.Record([&] { return what + " -> 1 " + HandleText(h); });
   return 1;
 }
 
 Bool SimCrypto::CryptReleaseContext(CryptHandle provider, std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptReleaseContext " + HandleText(provider);
+  std::string what;
+  if (core_.Recording()) what = "CryptReleaseContext " + HandleText(provider);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptReleaseContext", &injected)) return Fail(what, injected);
   if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
   if (flags != 0) return Fail(what, kNteBadFlags);
   core_.CloseHandle(provider);
-  core_.Record(what + " -> 1");
+  core_.Record([&] { return what + " -> 1"; });
   return 1;
 }
 
 Bool SimCrypto::CryptGetUserKey(CryptHandle provider, std::uint32_t keySpec, CryptHandle* key) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptGetUserKey " + HandleText(provider) + " " + std::to_string(keySpec);
+  std::string what;
+  if (core_.Recording())
+    what = "CryptGetUserKey " + HandleText(provider) + " " + std::to_string(keySpec);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptGetUserKey", &injected)) return Fail(what, injected);
   auto it = providers_.find(provider);
@@ -170,12 +175,19 @@ Bool SimCrypto::CryptGetUserKey(CryptHandle provider, std::uint32_t keySpec, Cry
                  (keySpec == kAtSignature ? store_.signatureKey : store_.exchangeKey);
   if (!present) return Fail(what, kNteNoKey);
   *key = NewKey(Key{}, "user key pair");
-  core_.Record(what + " -> 1 " + HandleText(*key));
+  core_.Record([&] { return what + " -> 1 " + HandleText(*key); });
   return 1;
 }
 
 Bool SimCrypto::CryptGenKey(CryptHandle provider, std::uint32_t algorithm, std::uint32_t flags,
                             CryptHandle* key) {
+  std::uint32_t takesMs = 0;
+  {
+    std::lock_guard lock(core_.Mutex());
+    takesMs = store_.keyGenerationMs;
+  }
+  // The pair takes its time outside the machine's lock, as a real key generation would.
+  if (takesMs > 0) scheduler_.Sleep(takesMs);
   std::lock_guard lock(core_.Mutex());
   std::string what =
       "CryptGenKey " + HandleText(provider) + " " + std::to_string(algorithm) + " " + Hex(flags);
@@ -190,26 +202,29 @@ Bool SimCrypto::CryptGenKey(CryptHandle provider, std::uint32_t algorithm, std::
     (algorithm == kAtSignature ? store_.signatureKey : store_.exchangeKey) = true;
   }
   *key = NewKey(Key{}, "generated key pair");
-  core_.Record(what + " -> 1 " + HandleText(*key));
+  core_.Record([&] { return what + " -> 1 " + HandleText(*key); });
   return 1;
 }
 
 Bool SimCrypto::CryptDestroyKey(CryptHandle key) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptDestroyKey " + HandleText(key);
+  std::string what;
+  if (core_.Recording()) what = "CryptDestroyKey " + HandleText(key);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptDestroyKey", &injected)) return Fail(what, injected);
   if (!keys_.contains(key)) return Fail(what, kNteBadKey);
   core_.CloseHandle(key);
-  core_.Record(what + " -> 1");
+  core_.Record([&] { return what + " -> 1"; });
   return 1;
 }
 
 Bool SimCrypto::CryptCreateHash(CryptHandle provider, std::uint32_t algorithm, CryptHandle key,
                                 std::uint32_t flags, CryptHandle* hash) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptCreateHash " + HandleText(provider) + " " + Hex(algorithm) + " " +
-                     HandleText(key) + " " + Hex(flags);
+  std::string what;
+  if (core_.Recording())
+    what = "CryptCreateHash " + HandleText(provider) + " " + Hex(algorithm) + " " +
+           HandleText(key) + " " + Hex(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptCreateHash", &injected)) return Fail(what, injected);
   if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
@@ -221,7 +236,7 @@ Bool SimCrypto::CryptCreateHash(CryptHandle provider, std::uint32_t algorithm, C
                                    [this](Handle closed) { hashes_.erase(closed); });
   hashes_[h] = Hash{};
   *hash = h;
-  core_.Record(what + " -> 1 " + HandleText(h));
+  core_.Record([&] { return what + " -> 1 " + HandleText(h); });
   return 1;
 }
 
@@ -238,15 +253,17 @@ Bool SimCrypto::CryptHashData(CryptHandle hash, const std::uint8_t* data, std::u
   if (it->second.finished) return Fail(what, kNteBadHashState);
   if (data == nullptr && length > 0) return Fail(what, kErrorInvalidParameter);
   if (length > 0) it->second.data.insert(it->second.data.end(), data, data + length);
-  core_.Record(what + " -> 1");
+  core_.Record([&] { return what + " -> 1"; });
   return 1;
 }
 
 Bool SimCrypto::CryptDeriveKey(CryptHandle provider, std::uint32_t algorithm, CryptHandle baseData,
                                std::uint32_t flags, CryptHandle* key) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptDeriveKey " + HandleText(provider) + " " + Hex(algorithm) + " " +
-                     HandleText(baseData) + " " + Hex(flags);
+  std::string what;
+  if (core_.Recording())
+    what = "CryptDeriveKey " + HandleText(provider) + " " + Hex(algorithm) + " " +
+           HandleText(baseData) + " " + Hex(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptDeriveKey", &injected)) return Fail(what, injected);
   auto p = providers_.find(provider);
@@ -267,18 +284,19 @@ Bool SimCrypto::CryptDeriveKey(CryptHandle provider, std::uint32_t algorithm, Cr
   // The Base provider pads its short keys with zero salt up to 128 bits.
   if (p->second.base && bits == 40) k.rc4Key.resize(k.rc4Key.size() + kBaseSaltBytes, 0);
   *key = NewKey(std::move(k), "rc4");
-  core_.Record(what + " -> 1 " + HandleText(*key));
+  core_.Record([&] { return what + " -> 1 " + HandleText(*key); });
   return 1;
 }
 
 Bool SimCrypto::CryptDestroyHash(CryptHandle hash) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptDestroyHash " + HandleText(hash);
+  std::string what;
+  if (core_.Recording()) what = "CryptDestroyHash " + HandleText(hash);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptDestroyHash", &injected)) return Fail(what, injected);
   if (!hashes_.contains(hash)) return Fail(what, kNteBadHash);
   core_.CloseHandle(hash);
-  core_.Record(what + " -> 1");
+  core_.Record([&] { return what + " -> 1"; });
   return 1;
 }
 
@@ -286,9 +304,11 @@ Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool
                        std::uint32_t flags, std::uint8_t* data, std::uint32_t* length,
                        std::uint32_t capacity) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = std::string(name) + " " + HandleText(key) + " " + HandleText(hash) + " " +
-                     std::to_string(final) + " " + Hex(flags) + " " +
-                     (length == nullptr ? "(null)" : std::to_string(*length));
+  std::string what;
+  if (core_.Recording())
+    what = std::string(name) + " " + HandleText(key) + " " + HandleText(hash) + " " +
+           std::to_string(final) + " " + Hex(flags) + " " +
+           (length == nullptr ? "(null)" : std::to_string(*length));
   std::uint32_t injected = 0;
   if (core_.TakeFault(name, &injected)) return Fail(what, injected);
   auto it = keys_.find(key);
@@ -306,7 +326,7 @@ Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool
   for (std::uint32_t i = 0; i < *length; ++i) data[i] ^= stream[k.streamOffset + i];
   // A final call leaves the key ready for a new message from the start of the keystream.
   k.streamOffset = final ? 0 : k.streamOffset + *length;
-  core_.Record(what + " -> " + std::to_string(cipherResult_));
+  core_.Record([&] { return what + " -> " + std::to_string(cipherResult_); });
   return cipherResult_;
 }
 

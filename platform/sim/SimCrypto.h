@@ -9,6 +9,7 @@
 
 #include "platform/Crypto.h"
 #include "platform/sim/SimCore.h"
+#include "platform/sim/SimScheduler.h"
 
 namespace platform::sim {
 
@@ -17,6 +18,8 @@ struct SimKeyStore {
   bool containerExists = true;
   bool signatureKey = true;  ///< an AT_SIGNATURE key pair is stored
   bool exchangeKey = false;  ///< an AT_KEYEXCHANGE key pair is stored
+  /// Virtual milliseconds that CryptGenKey takes to make a pair (a slow first start-up).
+  std::uint32_t keyGenerationMs = 0;
 };
 
 /// The RSA-full providers as Windows (and Wine) behave for this system: one default key
@@ -29,7 +32,7 @@ struct SimKeyStore {
 /// show there.
 class SimCrypto final : public Crypto {
  public:
-  explicit SimCrypto(SimCore& core);
+  SimCrypto(SimCore& core, SimScheduler& scheduler);
 
   void SetKeyStore(SimKeyStore store);
   [[nodiscard]] SimKeyStore KeyStore() const;
@@ -83,6 +86,7 @@ class SimCrypto final : public Crypto {
   CryptHandle NewKey(Key key, const char* what);
 
   SimCore& core_;
+  SimScheduler& scheduler_;
   SimKeyStore store_;
   Bool cipherResult_ = 1;
   std::map<CryptHandle, Provider> providers_;

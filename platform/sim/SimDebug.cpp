@@ -25,13 +25,13 @@ std::string Escaped(const std::string& text) {
 void SimDebug::OutputDebugStringA(const char* text) {
   std::string narrow = text == nullptr ? std::string() : std::string(text);
   core_.AddDebugLine(false, FromUtf8(narrow));
-  core_.Record("OutputDebugStringA \"" + Escaped(narrow) + "\"");
+  core_.Record([&] { return "OutputDebugStringA \"" + Escaped(narrow) + "\""; });
 }
 
 void SimDebug::OutputDebugStringW(const char16_t* text) {
   std::u16string wide = text == nullptr ? std::u16string() : std::u16string(text);
   core_.AddDebugLine(true, wide);
-  core_.Record("OutputDebugStringW \"" + Escaped(ToUtf8(wide)) + "\"");
+  core_.Record([&] { return "OutputDebugStringW \"" + Escaped(ToUtf8(wide)) + "\""; });
 }
 
 }  // namespace platform::sim

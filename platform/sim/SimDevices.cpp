@@ -93,7 +93,7 @@ Bool SimDevices::SetupDiClassGuidsFromNameW(const char16_t* className, Guid* lis
       "SetupDiClassGuidsFromNameW " + TextOf(className) + " " + std::to_string(listSize);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> 0 err=" + std::to_string(error));
+    core_.Record([&] { return what + " -> 0 err=" + std::to_string(error); });
     return Bool{0};
   };
   std::uint32_t injected = 0;
@@ -116,22 +116,24 @@ Bool SimDevices::SetupDiClassGuidsFromNameW(const char16_t* className, Guid* lis
   std::string result = " required=" + std::to_string(found.size()) + guids;
   if (found.size() > listSize) {
     SimCore::SetLastError(kErrorInsufficientBuffer);
-    core_.Record(what + " -> 0" + result);
+    core_.Record([&] { return what + " -> 0" + result; });
     return 0;
   }
-  core_.Record(what + " -> 1" + result);
+  core_.Record([&] { return what + " -> 1" + result; });
   return 1;
 }
 
 Handle SimDevices::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator,
                                         Handle parent, std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "SetupDiGetClassDevsW " +
-                     (classGuid == nullptr ? std::string("(null)") : GuidText(*classGuid)) + " " +
-                     TextOf(enumerator) + " " + HandleText(parent) + " " + Hex(flags);
+  std::string what;
+  if (core_.Recording())
+    what = "SetupDiGetClassDevsW " +
+           (classGuid == nullptr ? std::string("(null)") : GuidText(*classGuid)) + " " +
+           TextOf(enumerator) + " " + HandleText(parent) + " " + Hex(flags);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> INVALID_HANDLE_VALUE err=" + std::to_string(error));
+    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE err=" + std::to_string(error); });
     return kInvalidHandleValue;
   };
   std::uint32_t injected = 0;
@@ -149,17 +151,19 @@ Handle SimDevices::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* e
       [this](Handle closed) { sets_.erase(closed); });
   std::string count = std::to_string(snapshot.size());
   sets_[set] = std::move(snapshot);
-  core_.Record(what + " -> " + HandleText(set) + " devices=" + count);
+  core_.Record([&] { return what + " -> " + HandleText(set) + " devices=" + count; });
   return set;
 }
 
 Bool SimDevices::SetupDiEnumDeviceInfo(Handle set, std::uint32_t index, SpDevinfoData* data) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "SetupDiEnumDeviceInfo " + HandleText(set) + " " + std::to_string(index) +
-                     " cbSize=" + (data == nullptr ? "(null)" : std::to_string(data->cbSize));
+  std::string what;
+  if (core_.Recording())
+    what = "SetupDiEnumDeviceInfo " + HandleText(set) + " " + std::to_string(index) +
+           " cbSize=" + (data == nullptr ? "(null)" : std::to_string(data->cbSize));
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> 0 err=" + std::to_string(error));
+    core_.Record([&] { return what + " -> 0 err=" + std::to_string(error); });
     return Bool{0};
   };
   std::uint32_t injected = 0;
@@ -174,7 +178,7 @@ Bool SimDevices::SetupDiEnumDeviceInfo(Handle set, std::uint32_t index, SpDevinf
   data->classGuid = d->classGuid;
   data->devInst = d->devInst;
   data->reserved = set;
-  core_.Record(what + " -> 1 devinst=" + std::to_string(d->devInst));
+  core_.Record([&] { return what + " -> 1 devinst=" + std::to_string(d->devInst); });
   return 1;
 }
 
@@ -189,14 +193,18 @@ Bool SimDevices::SetupDiDestroyDeviceInfoList(Handle set) {
   } else {
     ok = core_.CloseHandle(set) ? 1 : 0;
   }
-  core_.Record("SetupDiDestroyDeviceInfoList " + HandleText(set) + " -> " + std::to_string(ok));
+  core_.Record([&] {
+    return "SetupDiDestroyDeviceInfoList " + HandleText(set) + " -> " + std::to_string(ok);
+  });
   return ok;
 }
 
 std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint32_t* problem,
                                                 std::uint32_t devInst, std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + Hex(flags) + " -> ";
+  std::string what;
+  if (core_.Recording())
+    what = "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + Hex(flags) + " -> ";
   SimDevice* d = DeviceOf(devInst);
   std::uint32_t result = kCrSuccess;
   std::uint32_t injected = 0;
@@ -215,17 +223,18 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
   }
   if (result != kCrSuccess) {
     // A failed query writes neither output.
-    core_.Record(what + Hex(result));
+    core_.Record([&] { return what + Hex(result); });
     return result;
   }
   if (d->statusSilent) {
-    core_.Record(what + Hex(result) + " (nothing written)");
+    core_.Record([&] { return what + Hex(result) + " (nothing written)"; });
     return result;
   }
   *status = kDnDriverLoaded | (d->problem == 0 ? kDnStarted : kDnHasProblem);
   *problem = d->problem;
-  core_.Record(what + Hex(result) + " status=" + Hex(*status) +
-               " problem=" + std::to_string(*problem));
+  core_.Record([&] {
+    return what + Hex(result) + " status=" + Hex(*status) + " problem=" + std::to_string(*problem);
+  });
   return result;
 }
 
@@ -249,8 +258,9 @@ std::uint32_t SimDevices::CM_Enable_DevNode(std::uint32_t devInst, std::uint32_t
     // Enabling clears the disabled state; other problems (a missing driver, say) remain.
     d->problem = 0;
   }
-  core_.Record("CM_Enable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " +
-               Hex(result));
+  core_.Record([&] {
+    return "CM_Enable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " + Hex(result);
+  });
   return result;
 }
 
@@ -273,8 +283,10 @@ std::uint32_t SimDevices::CM_Disable_DevNode(std::uint32_t devInst, std::uint32_
   } else {
     d->problem = kCmProbDisabled;
   }
-  core_.Record("CM_Disable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " +
-               Hex(result));
+  core_.Record([&] {
+    return "CM_Disable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " +
+           Hex(result);
+  });
   return result;
 }
 

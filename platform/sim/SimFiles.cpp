@@ -167,57 +167,62 @@ std::vector<Handle> SimFiles::HandlesOn(std::u16string_view path) const {
 Bool SimFiles::SHGetSpecialFolderPathW(Handle /*owner*/, char16_t* path, std::int32_t csidl,
                                        Bool /*create*/) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "SHGetSpecialFolderPathW " + std::to_string(csidl);
+  std::string what;
+  if (core_.Recording()) what = "SHGetSpecialFolderPathW " + std::to_string(csidl);
   std::uint32_t injected = 0;
   if (core_.TakeFault("SHGetSpecialFolderPathW", &injected) || path == nullptr ||
       csidl != kCsidlSystem) {
     SimCore::SetLastError(injected != 0 ? injected : kErrorFileNotFound);
-    core_.Record(what + " -> 0");
+    core_.Record([&] { return what + " -> 0"; });
     return 0;
   }
   StrCopy(path, kMaxPath, systemFolder_.c_str());
-  core_.Record(what + " -> 1 " + ToUtf8(path));
+  core_.Record([&] { return what + " -> 1 " + ToUtf8(path); });
   return 1;
 }
 
 Bool SimFiles::PathRemoveFileSpecW(char16_t* path) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "PathRemoveFileSpecW " + Show(path);
+  std::string what;
+  if (core_.Recording()) what = "PathRemoveFileSpecW " + Show(path);
   std::uint32_t injected = 0;
   if (core_.TakeFault("PathRemoveFileSpecW", &injected)) {
-    core_.Record(what + " -> 0");
+    core_.Record([&] { return what + " -> 0"; });
     return 0;
   }
   bool ok = RemoveFileSpec(path);
-  core_.Record(what + " -> " + (ok ? "1 " : "0 ") + Show(path));
+  core_.Record([&] { return what + " -> " + (ok ? "1 " : "0 ") + Show(path); });
   return ok ? 1 : 0;
 }
 
 char16_t* SimFiles::PathAddBackslashW(char16_t* path) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "PathAddBackslashW " + Show(path);
+  std::string what;
+  if (core_.Recording()) what = "PathAddBackslashW " + Show(path);
   std::uint32_t injected = 0;
   char16_t* end = core_.TakeFault("PathAddBackslashW", &injected) ? nullptr : AddBackslash(path);
-  core_.Record(what + " -> " + (end == nullptr ? "null" : Show(path)));
+  core_.Record([&] { return what + " -> " + (end == nullptr ? "null" : Show(path)); });
   return end;
 }
 
 Bool SimFiles::PathAppendW(char16_t* path, const char16_t* more) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "PathAppendW " + Show(path) + " " + Show(more);
+  std::string what;
+  if (core_.Recording()) what = "PathAppendW " + Show(path) + " " + Show(more);
   std::uint32_t injected = 0;
   if (core_.TakeFault("PathAppendW", &injected)) {
-    core_.Record(what + " -> 0");
+    core_.Record([&] { return what + " -> 0"; });
     return 0;
   }
   bool ok = Append(path, more);
-  core_.Record(what + " -> " + (ok ? "1 " : "0 ") + Show(path));
+  core_.Record([&] { return what + " -> " + (ok ? "1 " : "0 ") + Show(path); });
   return ok ? 1 : 0;
 }
 
 Bool SimFiles::PathFileExistsW(const char16_t* path) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "PathFileExistsW " + Show(path);
+  std::string what;
+  if (core_.Recording()) what = "PathFileExistsW " + Show(path);
   std::uint32_t injected = 0;
   bool exists = false;
   if (core_.TakeFault("PathFileExistsW", &injected)) {
@@ -227,7 +232,7 @@ Bool SimFiles::PathFileExistsW(const char16_t* path) {
     exists = !key.empty() && NodeOf(key) != nullptr;
     if (!exists) SimCore::SetLastError(kErrorFileNotFound);
   }
-  core_.Record(what + " -> " + (exists ? "1" : "0"));
+  core_.Record([&] { return what + " -> " + (exists ? "1" : "0"); });
   return exists ? 1 : 0;
 }
 
@@ -247,11 +252,13 @@ bool SimFiles::SharingAllows(const std::u16string& key, std::uint32_t access,
 Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t disposition, std::uint32_t flagsAndAttributes) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "CreateFileW " + Show(path) + " " + Hex(access) + " " + std::to_string(share) +
-                     " " + std::to_string(disposition) + " " + std::to_string(flagsAndAttributes);
+  std::string what;
+  if (core_.Recording())
+    what = "CreateFileW " + Show(path) + " " + Hex(access) + " " + std::to_string(share) + " " +
+           std::to_string(disposition) + " " + std::to_string(flagsAndAttributes);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> INVALID_HANDLE_VALUE " + std::to_string(error));
+    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE " + std::to_string(error); });
     return kInvalidHandleValue;
   };
   std::uint32_t injected = 0;
@@ -273,17 +280,18 @@ Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::ui
   Handle h = core_.OpenHandle(HandleEntry{"file", ToUtf8(path)},
                               [this](Handle closed) { opens_.erase(closed); });
   opens_[h] = OpenFile{key, access, share, 0, node->bytes};
-  core_.Record(what + " -> " + HandleText(h));
+  core_.Record([&] { return what + " -> " + HandleText(h); });
   return h;
 }
 
 Bool SimFiles::ReadFile(Handle file, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "ReadFile " + HandleText(file) + " " + std::to_string(toRead);
+  std::string what;
+  if (core_.Recording()) what = "ReadFile " + HandleText(file) + " " + std::to_string(toRead);
   if (bytesRead != nullptr) *bytesRead = 0;
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> 0 " + std::to_string(error));
+    core_.Record([&] { return what + " -> 0 " + std::to_string(error); });
     return 0;
   };
   auto it = opens_.find(file);
@@ -305,7 +313,7 @@ Bool SimFiles::ReadFile(Handle file, void* buffer, std::uint32_t toRead, std::ui
   if (n > 0) std::memcpy(buffer, bytes.data() + open.position, n);
   open.position += n;
   if (bytesRead != nullptr) *bytesRead = static_cast<std::uint32_t>(n);
-  core_.Record(what + " -> 1 " + std::to_string(n));
+  core_.Record([&] { return what + " -> 1 " + std::to_string(n); });
   return 1;
 }
 
@@ -322,15 +330,17 @@ std::uint32_t SimFiles::GetPrivateProfileStringW(const char16_t* section, const 
                                                  const char16_t* defaultText, char16_t* out,
                                                  std::uint32_t size, const char16_t* fileName) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "GetPrivateProfileStringW " + Show(section) + " " + Show(key) + " " +
-                     Show(defaultText) + " " + std::to_string(size) + " " + Show(fileName);
+  std::string what;
+  if (core_.Recording())
+    what = "GetPrivateProfileStringW " + Show(section) + " " + Show(key) + " " + Show(defaultText) +
+           " " + std::to_string(size) + " " + Show(fileName);
   // The default loses its trailing blanks.
   std::u16string_view fallback = defaultText == nullptr ? u"" : defaultText;
   while (!fallback.empty() && fallback.back() == u' ') fallback.remove_suffix(1);
   auto finish = [&](std::uint32_t n) {
     std::u16string shown = out != nullptr && size > 0 ? std::u16string(out, n) : u"";
     std::replace(shown.begin(), shown.end(), u'\0', u'|');  // the NULs between listed names
-    core_.Record(what + " -> " + std::to_string(n) + " \"" + ToUtf8(shown) + "\"");
+    core_.Record([&] { return what + " -> " + std::to_string(n) + " \"" + ToUtf8(shown) + "\""; });
     return n;
   };
   auto useDefault = [&](std::uint32_t error) {

@@ -36,7 +36,7 @@ class SimMachine {
   SimProcess process{core};
   SimFiles files{core};
   SimDevices devices{core};
-  SimCrypto crypto{core};
+  SimCrypto crypto{core, threads.scheduler()};
   SimService service{core, threads};
   SimWindowing windowing{core, threads};
 

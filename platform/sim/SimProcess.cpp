@@ -35,7 +35,7 @@ Handle SimProcess::GetModuleHandleW(const char16_t* moduleName) {
   const bool fails = core_.TakeFault("GetModuleHandleW", &injected);
   Handle h = kernel32 && !fails ? kKernel32 : kNullHandle;
   if (h == kNullHandle) SimCore::SetLastError(fails ? injected : kErrorModNotFound);
-  core_.Record("GetModuleHandleW \"" + name + "\" -> " + HandleText(h));
+  core_.Record([&] { return "GetModuleHandleW \"" + name + "\" -> " + HandleText(h); });
   return h;
 }
 
@@ -51,23 +51,26 @@ ProcAddress SimProcess::GetProcAddress(Handle module, const char* procName) {
     routine = &isWow64ProcessRoutine;
   }
   if (routine == nullptr) SimCore::SetLastError(fails ? injected : kErrorProcNotFound);
-  core_.Record("GetProcAddress " + HandleText(module) + " \"" + name + "\" -> " +
-               (routine == nullptr ? "null" : "IsWow64Process"));
+  core_.Record([&] {
+    return "GetProcAddress " + HandleText(module) + " \"" + name + "\" -> " +
+           (routine == nullptr ? "null" : "IsWow64Process");
+  });
   return routine;
 }
 
 Handle SimProcess::GetCurrentProcess() {
   std::lock_guard lock(core_.Mutex());
-  core_.Record("GetCurrentProcess -> " + HandleText(kCurrentProcess));
+  core_.Record([&] { return "GetCurrentProcess -> " + HandleText(kCurrentProcess); });
   return kCurrentProcess;
 }
 
 Bool SimProcess::CallIsWow64Process(ProcAddress routine, Handle process, Bool* wow64) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "IsWow64Process " + HandleText(process);
+  std::string what;
+  if (core_.Recording()) what = "IsWow64Process " + HandleText(process);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> 0");
+    core_.Record([&] { return what + " -> 0"; });
     return Bool{0};
   };
   std::uint32_t injected = 0;
@@ -77,7 +80,7 @@ Bool SimProcess::CallIsWow64Process(ProcAddress routine, Handle process, Bool* w
   if (process != kCurrentProcess) return fail(kErrorInvalidHandle);
   if (wow64 == nullptr) return fail(998);  // ERROR_NOACCESS
   *wow64 = wow64_ ? 1 : 0;
-  core_.Record(what + " -> 1 (" + std::to_string(*wow64) + ")");
+  core_.Record([&] { return what + " -> 1 (" + std::to_string(*wow64) + ")"; });
   return 1;
 }
 

@@ -112,12 +112,16 @@ Hkey SimRegistry::OpenHandleFor(const std::u16string& folded, std::uint32_t acce
 std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::uint32_t options,
                                         std::uint32_t access, Hkey* result) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "RegOpenKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
-                     std::to_string(options) + " " + Hex(access);
+  std::string what;
+  if (core_.Recording())
+    what = "RegOpenKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " + std::to_string(options) +
+           " " + Hex(access);
   auto done = [&](std::int32_t status, Hkey h) {
     if (result != nullptr) *result = h;
-    core_.Record(what + " -> " + std::to_string(status) +
-                 (status == kErrorSuccess ? " " + HandleText(h) : std::string()));
+    core_.Record([&] {
+      return what + " -> " + std::to_string(status) +
+             (status == kErrorSuccess ? " " + HandleText(h) : std::string());
+    });
     return status;
   };
   std::uint32_t injected = 0;
@@ -140,14 +144,18 @@ std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::
 std::int32_t SimRegistry::RegQueryValueExW(Hkey key, const char16_t* valueName, std::uint32_t* type,
                                            std::uint8_t* data, std::uint32_t* size) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "RegQueryValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
-                     (size == nullptr ? std::string("(null)") : std::to_string(*size));
+  std::string what;
+  if (core_.Recording())
+    what = "RegQueryValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
+           (size == nullptr ? std::string("(null)") : std::to_string(*size));
   auto done = [&](std::int32_t status, const SimRegValue* v) {
-    std::string line = what + " -> " + std::to_string(status);
-    if (v != nullptr) {
-      line += " type " + std::to_string(v->type) + " size " + std::to_string(v->data.size());
-    }
-    core_.Record(line);
+    core_.Record([&] {
+      std::string line = what + " -> " + std::to_string(status);
+      if (v != nullptr) {
+        line += " type " + std::to_string(v->type) + " size " + std::to_string(v->data.size());
+      }
+      return line;
+    });
     return status;
   };
   std::uint32_t injected = 0;
@@ -183,16 +191,19 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
                                           std::uint32_t access, Hkey* result,
                                           std::uint32_t* disposition) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "RegCreateKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
-                     std::to_string(options) + " " + Hex(access);
+  std::string what;
+  if (core_.Recording())
+    what = "RegCreateKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
+           std::to_string(options) + " " + Hex(access);
   std::uint32_t made = 0;
   auto done = [&](std::int32_t status, Hkey h) {
     if (result != nullptr) *result = h;
     if (status == kErrorSuccess && disposition != nullptr) *disposition = made;
-    core_.Record(what + " -> " + std::to_string(status) +
-                 (status == kErrorSuccess
-                      ? " " + HandleText(h) + " disposition " + std::to_string(made)
-                      : std::string()));
+    core_.Record([&] {
+      return what + " -> " + std::to_string(status) +
+             (status == kErrorSuccess ? " " + HandleText(h) + " disposition " + std::to_string(made)
+                                      : std::string());
+    });
     return status;
   };
   std::uint32_t injected = 0;
@@ -238,14 +249,16 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
 std::int32_t SimRegistry::RegSetValueExW(Hkey key, const char16_t* valueName, std::uint32_t type,
                                          const std::uint8_t* data, std::uint32_t size) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "RegSetValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
-                     std::to_string(type) + " " + std::to_string(size);
-  if (type == kRegDword && size == 4 && data != nullptr) {
+  std::string what;
+  if (core_.Recording())
+    what = "RegSetValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
+           std::to_string(type) + " " + std::to_string(size);
+  if (core_.Recording() && type == kRegDword && size == 4 && data != nullptr) {
     what += " =" + std::to_string(data[0] | data[1] << 8 | data[2] << 16 |
                                   static_cast<std::uint32_t>(data[3]) << 24);
   }
   auto done = [&](std::int32_t status) {
-    core_.Record(what + " -> " + std::to_string(status));
+    core_.Record([&] { return what + " -> " + std::to_string(status); });
     return status;
   };
   std::uint32_t injected = 0;
@@ -268,7 +281,8 @@ std::int32_t SimRegistry::RegSetValueExW(Hkey key, const char16_t* valueName, st
 
 std::int32_t SimRegistry::RegCloseKey(Hkey key) {
   std::lock_guard lock(core_.Mutex());
-  std::string what = "RegCloseKey " + KeyText(key);
+  std::string what;
+  if (core_.Recording()) what = "RegCloseKey " + KeyText(key);
   std::int32_t status = kErrorSuccess;
   std::uint32_t injected = 0;
   if (core_.TakeFault("RegCloseKey", &injected)) {
@@ -278,7 +292,7 @@ std::int32_t SimRegistry::RegCloseKey(Hkey key) {
   } else if (!open_.contains(key) || !core_.CloseHandle(key)) {
     status = kErrorInvalidHandle;
   }
-  core_.Record(what + " -> " + std::to_string(status));
+  core_.Record([&] { return what + " -> " + std::to_string(status); });
   return status;
 }
 

@@ -49,10 +49,12 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
     }
     if (injected || error != 0) {
       SimCore::SetLastError(error);
-      core_.Record("StartServiceCtrlDispatcherW " + name + " -> 0 (" + std::to_string(error) + ")");
+      core_.Record([&] {
+        return "StartServiceCtrlDispatcherW " + name + " -> 0 (" + std::to_string(error) + ")";
+      });
       return 0;
     }
-    core_.Record("StartServiceCtrlDispatcherW " + name + " connected");
+    core_.Record([&] { return "StartServiceCtrlDispatcherW " + name + " connected"; });
     dispatching_ = true;
     dispatcherReturned_ = false;
     serviceMainReturned_ = false;
@@ -74,7 +76,7 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
     {
       std::lock_guard lock(core_.Mutex());
       serviceMainReturned_ = true;
-      core_.Record("ServiceMain returned");
+      core_.Record([&] { return "ServiceMain returned"; });
     }
     threads_.scheduler().Changed();
   });
@@ -95,7 +97,7 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
       queue_.pop_front();
       handler = handler_;
       delivered_.push_back(code);
-      core_.Record("Control " + std::to_string(code) + " delivered");
+      core_.Record([&] { return "Control " + std::to_string(code) + " delivered"; });
     }
     handler(code);
     {
@@ -111,7 +113,7 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
     queue_.clear();
     dispatching_ = false;
     dispatcherReturned_ = true;
-    core_.Record("StartServiceCtrlDispatcherW -> 1");
+    core_.Record([&] { return "StartServiceCtrlDispatcherW -> 1"; });
   }
   threads_.scheduler().Changed();
   return 1;
@@ -132,14 +134,16 @@ Handle SimService::RegisterServiceCtrlHandlerW(const char16_t* serviceName,
   }
   if (injected || error != 0) {
     SimCore::SetLastError(error);
-    core_.Record("RegisterServiceCtrlHandlerW " + name + " -> null (" + std::to_string(error) +
-                 ")");
+    core_.Record([&] {
+      return "RegisterServiceCtrlHandlerW " + name + " -> null (" + std::to_string(error) + ")";
+    });
     return kNullHandle;
   }
   // An own-process service's name is not checked, as on Windows.
   handler_ = handler;
   statusHandle_ = kStatusHandleBase + Handle{4} * ++registrations_;
-  core_.Record("RegisterServiceCtrlHandlerW " + name + " -> " + HandleText(statusHandle_));
+  core_.Record(
+      [&] { return "RegisterServiceCtrlHandlerW " + name + " -> " + HandleText(statusHandle_); });
   return statusHandle_;
 }
 
@@ -165,8 +169,10 @@ Bool SimService::SetServiceStatus(Handle statusHandle, const ServiceStatus* stat
     report.result = injected || error != 0 ? 0 : 1;
     report.error = error;
     reports_.push_back(report);
-    core_.Record("SetServiceStatus " + HandleText(statusHandle) + " " + StatusText(report.status) +
-                 " -> " + std::to_string(report.result));
+    core_.Record([&] {
+      return "SetServiceStatus " + HandleText(statusHandle) + " " + StatusText(report.status) +
+             " -> " + std::to_string(report.result);
+    });
     if (report.result == 0) {
       SimCore::SetLastError(error);
     } else {
@@ -185,13 +191,13 @@ bool SimService::SendControl(std::uint32_t code) {
   {
     std::lock_guard lock(core_.Mutex());
     if (!dispatching_ || handler_ == nullptr || stopped_ || ended_) {
-      core_.Record("Control " + std::to_string(code) + " refused");
+      core_.Record([&] { return "Control " + std::to_string(code) + " refused"; });
       return false;
     }
     id = nextControl_++;
     queue_.emplace_back(id, code);
     fates_[id] = ControlFate::kQueued;
-    core_.Record("Control " + std::to_string(code) + " sent");
+    core_.Record([&] { return "Control " + std::to_string(code) + " sent"; });
   }
   threads_.scheduler().Changed();
   ControlFate fate = ControlFate::kQueued;
@@ -207,7 +213,7 @@ void SimService::EndDispatcher() {
   {
     std::lock_guard lock(core_.Mutex());
     ended_ = true;
-    core_.Record("Dispatcher ended by the machine");
+    core_.Record([&] { return "Dispatcher ended by the machine"; });
   }
   threads_.scheduler().Changed();
 }

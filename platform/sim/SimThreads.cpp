@@ -85,8 +85,8 @@ void SimThreads::Sleep(std::uint32_t milliseconds) {
   if (core_.Recording()) {
     std::lock_guard lock(core_.Mutex());
     sleeps_.push_back(milliseconds);
-    core_.Record("Sleep " + std::to_string(milliseconds));
   }
+  core_.Record([&] { return "Sleep " + std::to_string(milliseconds); });
   scheduler_.Sleep(milliseconds);
 }
 
@@ -99,7 +99,7 @@ Bool SimThreads::CloseHandle(Handle object) {
   } else {
     ok = core_.CloseHandle(object);
   }
-  core_.Record("CloseHandle " + HandleText(object) + " -> " + (ok ? "1" : "0"));
+  core_.Record([&] { return "CloseHandle " + HandleText(object) + " -> " + (ok ? "1" : "0"); });
   return ok ? 1 : 0;
 }
 
@@ -110,13 +110,13 @@ Handle SimThreads::CreateThread(ThreadRoutine routine, void* parameter) {
     std::uint32_t injected = 0;
     if (core_.TakeFault("CreateThread", &injected) || scheduler_.ProcessEnded()) {
       SimCore::SetLastError(injected != 0 ? injected : kErrorNotEnoughMemory);
-      core_.Record("CreateThread -> null");
+      core_.Record([&] { return "CreateThread -> null"; });
       return kNullHandle;
     }
     h = core_.OpenHandle(HandleEntry{"thread", "worker"},
                          [this](Handle closed) { threadEnded_.erase(closed); });
     threadEnded_[h] = false;
-    core_.Record("CreateThread -> " + HandleText(h));
+    core_.Record([&] { return "CreateThread -> " + HandleText(h); });
   }
   StartThread(
       "thread " + HandleText(h), [routine, parameter] { routine(parameter); },
@@ -136,14 +136,16 @@ Handle SimThreads::CreateEventW(bool manualReset, bool initialState) {
   std::uint32_t injected = 0;
   if (core_.TakeFault("CreateEventW", &injected)) {
     SimCore::SetLastError(injected);
-    core_.Record("CreateEventW -> null");
+    core_.Record([&] { return "CreateEventW -> null"; });
     return kNullHandle;
   }
   Handle h = core_.OpenHandle(HandleEntry{"event", "unnamed"},
                               [this](Handle closed) { events_.erase(closed); });
   events_[h] = Event{manualReset, initialState};
-  core_.Record("CreateEventW " + std::to_string(manualReset) + " " + std::to_string(initialState) +
-               " -> " + HandleText(h));
+  core_.Record([&] {
+    return "CreateEventW " + std::to_string(manualReset) + " " + std::to_string(initialState) +
+           " -> " + HandleText(h);
+  });
   return h;
 }
 
@@ -161,7 +163,7 @@ Bool SimThreads::SetEvent(Handle event) {
     } else {
       SimCore::SetLastError(kErrorInvalidHandle);
     }
-    core_.Record("SetEvent " + HandleText(event) + " -> " + std::to_string(ok));
+    core_.Record([&] { return "SetEvent " + HandleText(event) + " -> " + std::to_string(ok); });
   }
   if (ok != 0) scheduler_.Changed();
   return ok;
@@ -174,10 +176,10 @@ std::uint32_t SimThreads::WaitForSingleObject(Handle object, std::uint32_t milli
     std::uint32_t injected = 0;
     if (core_.TakeFault("WaitForSingleObject", &injected)) {
       SimCore::SetLastError(injected);
-      core_.Record("WaitForSingleObject " + HandleText(object) + " -> WAIT_FAILED");
+      core_.Record([&] { return "WaitForSingleObject " + HandleText(object) + " -> WAIT_FAILED"; });
       return kWaitFailed;
     }
-    core_.Record("WaitForSingleObject " + HandleText(object));
+    core_.Record([&] { return "WaitForSingleObject " + HandleText(object); });
     if (milliseconds != kInfinite) deadline = core_.NowMs() + milliseconds;
   }
   for (;;) {
@@ -218,11 +220,11 @@ Handle SimThreads::CreateTimerQueue() {
   std::uint32_t injected = 0;
   if (core_.TakeFault("CreateTimerQueue", &injected)) {
     SimCore::SetLastError(injected);
-    core_.Record("CreateTimerQueue -> null");
+    core_.Record([&] { return "CreateTimerQueue -> null"; });
     return kNullHandle;
   }
   Handle h = core_.OpenHandle(HandleEntry{"timerqueue", "queue"});
-  core_.Record("CreateTimerQueue -> " + HandleText(h));
+  core_.Record([&] { return "CreateTimerQueue -> " + HandleText(h); });
   return h;
 }
 
@@ -233,20 +235,21 @@ Bool SimThreads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallbac
   SimTimer created;
   {
     std::lock_guard lock(core_.Mutex());
-    std::string what = "CreateTimerQueueTimer " + HandleText(queue) + " " +
-                       std::to_string(dueTime) + " " + std::to_string(period) + " " +
-                       std::to_string(flags);
+    std::string what;
+    if (core_.Recording())
+      what = "CreateTimerQueueTimer " + HandleText(queue) + " " + std::to_string(dueTime) + " " +
+             std::to_string(period) + " " + std::to_string(flags);
     std::uint32_t injected = 0;
     if (core_.TakeFault("CreateTimerQueueTimer", &injected) || timer == nullptr) {
       SimCore::SetLastError(injected != 0 ? injected : kErrorInvalidParameter);
-      core_.Record(what + " -> 0");
+      core_.Record([&] { return what + " -> 0"; });
       return 0;
     }
     h = core_.OpenHandle(HandleEntry{"timer", "timer"});
     created = SimTimer{queue, callback, parameter, dueTime, period, flags, core_.NowMs()};
     timers_[h] = created;
     *timer = h;
-    core_.Record(what + " -> 1");
+    core_.Record([&] { return what + " -> 1"; });
   }
   if (scheduler_.Enabled()) StartTimerThread(h, created);
   return 1;
@@ -261,7 +264,7 @@ void SimThreads::StartTimerThread(Handle timer, const SimTimer& t) {
       scheduler_.SleepUntil(due);
       {
         std::lock_guard lock(core_.Mutex());
-        core_.Record("Timer " + HandleText(timer) + " fires");
+        core_.Record([&] { return "Timer " + HandleText(timer) + " fires"; });
       }
       StartThread("tick of timer " + HandleText(timer), [t] {
         if (t.callback != nullptr) t.callback(t.parameter, true);

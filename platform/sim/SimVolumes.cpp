@@ -111,7 +111,8 @@ std::uint32_t SimVolumes::GetDriveTypeW(const char16_t* rootName) {
   char letter = LetterOfRoot(rootName);
   SimDrive* d = DriveOf(letter);
   std::uint32_t type = d == nullptr ? kDriveNoRootDir : d->type;
-  core_.Record("GetDriveTypeW " + std::string(1, letter) + ": -> " + std::to_string(type));
+  core_.Record(
+      [&] { return "GetDriveTypeW " + std::string(1, letter) + ": -> " + std::to_string(type); });
   return type;
 }
 
@@ -119,12 +120,14 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
                                std::uint32_t disposition, std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
   char letter = LetterOfVolumePath(path);
-  std::string what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " +
-                     Hex(access) + " " + std::to_string(share) + " " + std::to_string(disposition) +
-                     " " + std::to_string(flags);
+  std::string what;
+  if (core_.Recording())
+    what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " + Hex(access) +
+           " " + std::to_string(share) + " " + std::to_string(disposition) + " " +
+           std::to_string(flags);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> INVALID_HANDLE_VALUE");
+    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE"; });
     return kInvalidHandleValue;
   };
   std::uint32_t injected = 0;
@@ -143,7 +146,7 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   Handle h = core_.OpenHandle(HandleEntry{"volume", std::string(1, letter) + ":"},
                               [this](Handle closed) { OnClose(closed); });
   volumeHandles_[h] = letter;
-  core_.Record(what + " -> " + HandleText(h));
+  core_.Record([&] { return what + " -> " + HandleText(h); });
   return h;
 }
 
@@ -244,10 +247,11 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   }
   if (!result) SimCore::SetLastError(error);
   rec.result = result;
-  if (!core_.Recording()) return result;
-  ioctls_.push_back(rec);
-  core_.Record("DeviceIoControl " + std::string(1, rec.letter) + ": " + Hex(code) + " -> " +
-               std::to_string(result));
+  if (core_.Recording()) ioctls_.push_back(rec);
+  core_.Record([&] {
+    return "DeviceIoControl " + std::string(1, rec.letter) + ": " + Hex(code) + " -> " +
+           std::to_string(result);
+  });
   return result;
 }
 
@@ -292,7 +296,8 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   std::uint32_t injected = 0;
   if (core_.TakeFault("GlobalAlloc", &injected)) {
     SimCore::SetLastError(kErrorNotEnoughMemory);
-    core_.Record("GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> null");
+    core_.Record(
+        [&] { return "GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> null"; });
     return nullptr;
   }
   // Fixed memory; the simulated machine always zero-fills, as GMEM_ZEROINIT asks.
@@ -300,7 +305,8 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   void* p = block.get();
   blocks_[p] = Block{std::move(block), bytes};
   ++blocksAllocated_;
-  core_.Record("GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> block");
+  core_.Record(
+      [&] { return "GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> block"; });
   return p;
 }
 
@@ -309,10 +315,10 @@ void* SimVolumes::GlobalFree(void* block) {
   auto it = blocks_.find(block);
   if (it == blocks_.end()) {
     SimCore::SetLastError(kErrorInvalidHandle);
-    core_.Record("GlobalFree -> failed");
+    core_.Record([&] { return "GlobalFree -> failed"; });
     return block;
   }
-  core_.Record("GlobalFree " + std::to_string(it->second.size) + " -> null");
+  core_.Record([&] { return "GlobalFree " + std::to_string(it->second.size) + " -> null"; });
   blocks_.erase(it);
   return nullptr;
 }

@@ -45,8 +45,9 @@ std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
   std::lock_guard lock(core_.Mutex());
   std::uint32_t error = 0;
   bool injected = core_.TakeFault("RegisterClassW", &error);
-  std::string what = "RegisterClassW";
-  if (wc != nullptr) {
+  std::string what;
+  if (core_.Recording()) what = "RegisterClassW";
+  if (core_.Recording() && wc != nullptr) {
     what += " style=" + std::to_string(wc->style) +
             " proc=" + (wc->lpfnWndProc != nullptr ? "set" : "null") +
             " extra=" + std::to_string(wc->cbClsExtra) + "," + std::to_string(wc->cbWndExtra) +
@@ -65,7 +66,7 @@ std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
   }
   if (injected || error != 0) {
     SimCore::SetLastError(error);
-    core_.Record(what + " -> 0");
+    core_.Record([&] { return what + " -> 0"; });
     return 0;
   }
   SimWindowClass c;
@@ -82,7 +83,7 @@ std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
   if (c.hasMenuName) c.menuName = wc->lpszMenuName;
   c.className = wc->lpszClassName;
   classes_.push_back(c);
-  core_.Record(what + " -> " + Hex(c.atom));
+  core_.Record([&] { return what + " -> " + Hex(c.atom); });
   return c.atom;
 }
 
@@ -94,12 +95,13 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
   SimWindow w;
   {
     std::lock_guard lock(core_.Mutex());
-    std::string what = "CreateWindowExW " + Hex(exStyle) + " " + Text(className) + " " +
-                       Text(windowName) + " " + Hex(style) + " " + Hex(std::uint32_t(x)) + " " +
-                       Hex(std::uint32_t(y)) + " " + Hex(std::uint32_t(width)) + " " +
-                       Hex(std::uint32_t(height)) + " " + HandleText(parent) + " " +
-                       HandleText(menu) + " " + HandleText(instance) + " " +
-                       (param == nullptr ? "null" : "param");
+    std::string what;
+    if (core_.Recording())
+      what = "CreateWindowExW " + Hex(exStyle) + " " + Text(className) + " " + Text(windowName) +
+             " " + Hex(style) + " " + Hex(std::uint32_t(x)) + " " + Hex(std::uint32_t(y)) + " " +
+             Hex(std::uint32_t(width)) + " " + Hex(std::uint32_t(height)) + " " +
+             HandleText(parent) + " " + HandleText(menu) + " " + HandleText(instance) + " " +
+             (param == nullptr ? "null" : "param");
     std::uint32_t error = 0;
     bool injected = core_.TakeFault("CreateWindowExW", &error);
     const SimWindowClass* cls = nullptr;
@@ -111,7 +113,7 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
     if (!injected && cls == nullptr) error = kErrorCannotFindWndClass;
     if (injected || error != 0) {
       SimCore::SetLastError(error);
-      core_.Record(what + " -> null");
+      core_.Record([&] { return what + " -> null"; });
       return kNullHandle;
     }
     w.hwnd = nextWindow_;
@@ -131,7 +133,7 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
     w.proc = cls->proc;
     w.owner = std::this_thread::get_id();
     windows_.push_back(w);
-    core_.Record(what + " -> " + HandleText(w.hwnd));
+    core_.Record([&] { return what + " -> " + HandleText(w.hwnd); });
   }
   // The creation messages, as the system sends them before CreateWindowExW returns.
   CallProc(w.proc, w.hwnd, kWmGetMinMaxInfo, 0, 0, "create");
@@ -155,8 +157,10 @@ Bool SimWindowing::ShowWindow(Handle window, std::int32_t command) {
     wasVisible = w->visible ? 1 : 0;
     w->visible = command != static_cast<std::int32_t>(kSwHide);
   }
-  core_.Record("ShowWindow " + HandleText(window) + " " + std::to_string(command) + " -> " +
-               std::to_string(wasVisible));
+  core_.Record([&] {
+    return "ShowWindow " + HandleText(window) + " " + std::to_string(command) + " -> " +
+           std::to_string(wasVisible);
+  });
   return wasVisible;
 }
 
@@ -164,8 +168,10 @@ std::intptr_t SimWindowing::CallProc(WindowProc proc, Handle hwnd, std::uint32_t
                                      std::uintptr_t wParam, std::intptr_t lParam, const char* how) {
   std::intptr_t result = proc(hwnd, message, wParam, lParam);
   std::lock_guard lock(core_.Mutex());
-  core_.Record(std::string("WndProc ") + how + " " + MessageText(hwnd, message, wParam, lParam) +
-               " -> " + Hex(static_cast<std::uintptr_t>(result)));
+  core_.Record([&] {
+    return std::string("WndProc ") + how + " " + MessageText(hwnd, message, wParam, lParam) +
+           " -> " + Hex(static_cast<std::uintptr_t>(result));
+  });
   return result;
 }
 
@@ -206,13 +212,15 @@ Bool SimWindowing::PeekMessageW(Msg* message, Handle window, std::uint32_t filte
   }
 
   std::lock_guard lock(core_.Mutex());
-  std::string what = "PeekMessageW " + HandleText(window) + " " + Hex(filterMin) + " " +
-                     Hex(filterMax) + " " + std::to_string(removeFlags);
+  std::string what;
+  if (core_.Recording())
+    what = "PeekMessageW " + HandleText(window) + " " + Hex(filterMin) + " " + Hex(filterMax) +
+           " " + std::to_string(removeFlags);
   if (window != kNullHandle && window != kMessageOnly) {
     SimWindow* w = FindLocked(window);
     if (w == nullptr || w->owner != me) {
       SimCore::SetLastError(kErrorInvalidWindowHandle);
-      core_.Record(what + " -> 0 (no such window)");
+      core_.Record([&] { return what + " -> 0 (no such window)"; });
       return 0;
     }
   }
@@ -223,12 +231,14 @@ Bool SimWindowing::PeekMessageW(Msg* message, Handle window, std::uint32_t filte
     return p.msg.hwnd == window;
   });
   if (it == posted_.end()) {
-    core_.Record(what + " -> 0");
+    core_.Record([&] { return what + " -> 0"; });
     return 0;
   }
   if (message != nullptr) *message = it->msg;
-  core_.Record(what + " -> 1 " +
-               MessageText(it->msg.hwnd, it->msg.message, it->msg.wParam, it->msg.lParam));
+  core_.Record([&] {
+    return what + " -> 1 " +
+           MessageText(it->msg.hwnd, it->msg.message, it->msg.wParam, it->msg.lParam);
+  });
   if ((removeFlags & kPmRemove) != 0) posted_.erase(it);
   return 1;
 }
@@ -238,8 +248,10 @@ std::intptr_t SimWindowing::DefWindowProcW(Handle window, std::uint32_t message,
   std::intptr_t result = message == kWmNcCreate ? 1 : 0;
   {
     std::lock_guard lock(core_.Mutex());
-    core_.Record("DefWindowProcW " + MessageText(window, message, wParam, lParam) + " -> " +
-                 std::to_string(result));
+    core_.Record([&] {
+      return "DefWindowProcW " + MessageText(window, message, wParam, lParam) + " -> " +
+             std::to_string(result);
+    });
   }
   if (message == kWmClose) DestroyWindow(window);
   return result;
@@ -250,8 +262,10 @@ Handle SimWindowing::LoadIconW(Handle instance, std::uintptr_t resourceId) {
   std::uint32_t error = 0;
   Handle h = core_.TakeFault("LoadIconW", &error) ? kNullHandle : kIconHandle;
   if (h == kNullHandle) SimCore::SetLastError(error);
-  core_.Record("LoadIconW " + HandleText(instance) + " " + std::to_string(resourceId) + " -> " +
-               HandleText(h));
+  core_.Record([&] {
+    return "LoadIconW " + HandleText(instance) + " " + std::to_string(resourceId) + " -> " +
+           HandleText(h);
+  });
   return h;
 }
 
@@ -260,8 +274,10 @@ Handle SimWindowing::LoadCursorW(Handle instance, std::uintptr_t resourceId) {
   std::uint32_t error = 0;
   Handle h = core_.TakeFault("LoadCursorW", &error) ? kNullHandle : kCursorHandle;
   if (h == kNullHandle) SimCore::SetLastError(error);
-  core_.Record("LoadCursorW " + HandleText(instance) + " " + std::to_string(resourceId) + " -> " +
-               HandleText(h));
+  core_.Record([&] {
+    return "LoadCursorW " + HandleText(instance) + " " + std::to_string(resourceId) + " -> " +
+           HandleText(h);
+  });
   return h;
 }
 
@@ -271,7 +287,7 @@ Handle SimWindowing::GetStockObject(std::int32_t object) {
   Handle h = core_.TakeFault("GetStockObject", &error) || object < 0
                  ? kNullHandle
                  : kStockObjectBase + static_cast<Handle>(object);
-  core_.Record("GetStockObject " + std::to_string(object) + " -> " + HandleText(h));
+  core_.Record([&] { return "GetStockObject " + std::to_string(object) + " -> " + HandleText(h); });
   return h;
 }
 
@@ -291,7 +307,7 @@ bool SimWindowing::SendMessageW(Handle window, std::uint32_t message, std::uintp
   WindowProc direct = nullptr;
   {
     std::lock_guard lock(core_.Mutex());
-    core_.Record("SendMessageW " + MessageText(window, message, wParam, lParam));
+    core_.Record([&] { return "SendMessageW " + MessageText(window, message, wParam, lParam); });
     SimWindow* w = FindLocked(window);
     if (w == nullptr) {
       SimCore::SetLastError(kErrorInvalidWindowHandle);
@@ -333,8 +349,10 @@ bool SimWindowing::PostMessageW(Handle window, std::uint32_t message, std::uintp
   {
     std::lock_guard lock(core_.Mutex());
     SimWindow* w = FindLocked(window);
-    core_.Record("PostMessageW " + MessageText(window, message, wParam, lParam) + " -> " +
-                 (w != nullptr ? "1" : "0"));
+    core_.Record([&] {
+      return "PostMessageW " + MessageText(window, message, wParam, lParam) + " -> " +
+             (w != nullptr ? "1" : "0");
+    });
     if (w == nullptr) {
       SimCore::SetLastError(kErrorInvalidWindowHandle);
       return false;
@@ -378,7 +396,7 @@ void SimWindowing::DestroyWindow(Handle hwnd) {
     SimWindow* w = FindLocked(hwnd);
     if (w == nullptr) return;
     proc = w->proc;
-    core_.Record("DestroyWindow " + HandleText(hwnd));
+    core_.Record([&] { return "DestroyWindow " + HandleText(hwnd); });
   }
   CallProc(proc, hwnd, kWmDestroy, 0, 0, "destroy");
   CallProc(proc, hwnd, kWmNcDestroy, 0, 0, "destroy");
@@ -417,7 +435,7 @@ void SimWindowing::ThreadEnded(std::thread::id thread) {
       if (w.owner == thread) owned.push_back(w.hwnd);
     }
     for (Handle h : owned) {
-      core_.Record("Window " + HandleText(h) + " ends with its thread");
+      core_.Record([&] { return "Window " + HandleText(h) + " ends with its thread"; });
       DestroyLocked(h);
       any = true;
     }

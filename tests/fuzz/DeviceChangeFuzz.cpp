@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < times; ++i) {
     const std::map<char, bool> before = LockedLetters(sim.volumes);
     const std::size_t logsBefore = sim.core.DebugLines().size();
-    const std::size_t callsBefore = sim.core.Journal().size();
+    const std::uint64_t callsBefore = sim.core.CallCount();
     const std::int32_t removableCount = guard.removableCount;
     const std::int32_t opticalCount = guard.opticalCount;
 
@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     } else {
       // Any other event touches nothing at all.
-      FUZZ_CHECK(sim.core.Journal().size() == callsBefore);
+      FUZZ_CHECK(sim.core.CallCount() == callsBefore);
       FUZZ_CHECK(logs.size() == logsBefore);
       FUZZ_CHECK(guard.removableCount == removableCount);
       FUZZ_CHECK(guard.opticalCount == opticalCount);

@@ -4,11 +4,18 @@
 # executions done and its reports; on a report, fails and names the input that caused it.
 #
 #   tests/fuzz/run.sh [SECONDS_PER_TARGET]
+#   tests/fuzz/run.sh --long [SECONDS_PER_TARGET]
 #
 # The default gives every target an equal share of 60 seconds (at least 10 s each); pass a
 # larger number for a longer run. New inputs found while fuzzing go to a scratch directory, never
 # into the committed corpus. tests/fuzz/<Target>.flags, where present, holds extra libFuzzer flags
 # for that target on one line.
+#
+# --long runs every target for an hour (or the seconds given) and keeps the corpus it grows in
+# $TARVEL_FUZZ_CORPUS/<Target> (default ~/.cache/tarvel-fuzz/corpus), outside the repository, so
+# that the next long run starts where this one ended; the committed seeds are read, never
+# written. The summary gives each target's executions, coverage (libFuzzer's cov and ft) and
+# corpus size.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -21,11 +28,17 @@ if ((${#targets[@]} == 0)); then
   echo "no fuzz targets" >&2
   exit 1
 fi
+long=0
+if [[ ${1:-} == --long ]]; then
+  long=1
+  shift
+fi
 default=$(((60 + ${#targets[@]} - 1) / ${#targets[@]}))
 ((default < 10)) && default=10
+((long)) && default=3600
 seconds=${1:-$default}
 if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
-  echo "usage: $0 [SECONDS_PER_TARGET]" >&2
+  echo "usage: $0 [--long] [SECONDS_PER_TARGET]" >&2
   exit 2
 fi
 
@@ -70,21 +83,28 @@ for target in "${targets[@]}"; do
     fi
   fi
 
-  # Fuzzing from the seeds for the given time.
-  mkdir -p "$work/$target"
+  # Fuzzing from the seeds for the given time; a long run grows its kept corpus instead.
+  grown=$work/$target
+  if ((long)); then
+    grown=${TARVEL_FUZZ_CORPUS:-$HOME/.cache/tarvel-fuzz/corpus}/$target
+  fi
+  mkdir -p "$grown"
   [[ -d $corpus ]] || corpus=""
   flags=()
   [[ -f tests/fuzz/$target.flags ]] && read -r -a flags <tests/fuzz/$target.flags
   echo "== fuzz $target for ${seconds}s ${flags[*]}"
   if ! "$bin" "${flags[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$work/$target-" "$work/$target" ${corpus:+"$corpus"} \
+      -print_final_stats=1 -artifact_prefix="$work/$target-" "$grown" ${corpus:+"$corpus"} \
       >"$log" 2>&1; then
     mapfile -t artifacts < <(find "$work" -maxdepth 1 -name "$target-*" -type f)
     report "$target" "$log" "${artifacts[@]}"
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  line=$(printf '%-18s %10s executions in %3ss, %s replayed, 0 reports' "$target" "${runs:-?}" \
-    "$seconds" "${#replay[@]}")
+  # The last status line's coverage: "#N DONE cov: C ft: F corp: ..."
+  cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
+  line=$(printf '%-18s %10s executions in %3ss, %s replayed, 0 reports, %s' "$target" \
+    "${runs:-?}" "$seconds" "${#replay[@]}" "${cov:-cov: ? ft: ?}")
+  ((long)) && line+=", corpus $(find "$grown" -type f | wc -l) in $grown"
   echo "$line"
   summary+=("$line")
 done

@@ -1,8 +1,14 @@
 // Start-up: which policy file is read, how its State sets the flags, and the first lock pass.
 #include "policy/StartGuard.h"
 
+#include <algorithm>
+#include <atomic>
+
+#include "enforcement/PolicyPoll.h"
 #include "guard/VolumeGuard.h"
+#include "platform/Registry.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
+#include "tests/unit/service/ServiceTestSupport.h"
 
 namespace policy::test {
 namespace {
@@ -126,6 +132,76 @@ TEST_F(StartGuardTest, SystemDirectoryTooLongForThePathIsTreatedAsMissing) {
   EXPECT_FALSE(g.GetOpticalLock());
   auto logs = Logs();
   EXPECT_EQ(std::count(logs.begin(), logs.end(), "\n(VexService) Input path is not exist"), 2);
+}
+
+// Start-up slower than the first poll tick (making a new key container's key pair takes 1.2 s),
+// with the tag asking for a WriteProtect change: the tick's lock-and-release pulse runs while
+// start-up is still reading the policy. Whatever the order, the policy must end in force: the
+// flags as the State says, exactly the volumes they cover locked, and every lock held through a
+// slot of a kind whose flag is set.
+class SlowStartUpTest : public service::test::ServiceHostTest {};
+
+TEST_F(SlowStartUpTest, FirstTickDuringStartUpLeavesThePolicyInForce) {
+  struct Row {
+    const char16_t* state;  // nullptr: no policy file
+    bool removable;
+    bool optical;
+  };
+  for (const Row& row :
+       {Row{u"truefalse", true, false}, Row{u"falsefalse", false, false},
+        Row{u"falsetrue", false, true}, Row{u"truetrue", true, true}, Row{nullptr, false, false}}) {
+    const std::u16string name = row.state != nullptr ? row.state : u"no policy file";
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    NewMachine();
+    platform::sim::SimDrive stick{platform::kDriveRemovable, true};
+    sim->volumes.SetDrive('E', stick);
+    platform::sim::SimDrive cd{platform::kDriveCdrom, true};
+    sim->volumes.SetDrive('F', cd);
+    if (row.state != nullptr)
+      sim->files.SetTextFileUtf16(kDevState, PolicyFileText(row.state), false);
+    sim->files.SetTextFileUtf8(u"C:\\Windows\\system32\\ReadTag.ini", "[State]\r\nkey=1\r\n");
+    sim->crypto.SetKeyStore(platform::sim::SimKeyStore{
+        .containerExists = false, .signatureKey = false, .keyGenerationMs = 1200});
+
+    std::atomic<std::uint64_t> startedAt{0};
+    std::atomic<bool> started{false};
+    sim->threads.StartThread("main", [&] {
+      guard::TheVolumeGuard().StartGuard();
+      startedAt = sim->core.NowMs();
+      started = true;
+    });
+    sim->threads.Sleep(3000);  // the first tick's pulse and two quiet ticks
+    ASSERT_TRUE(started.load());
+
+    // The first tick wrote WriteProtect before start-up was done with the policy.
+    auto writes = sim->core.TimedJournal();
+    auto write = std::find_if(writes.begin(), writes.end(),
+                              [](const auto& l) { return l.second.starts_with("RegSetValueExW"); });
+    ASSERT_NE(write, writes.end());
+    EXPECT_LT(write->first, startedAt.load());
+    EXPECT_EQ(sim->registry
+                  .Value(platform::kHkeyLocalMachine, enforcement::kWriteProtectKey,
+                         enforcement::kWriteProtectValue)
+                  ->data[0],
+              1);
+
+    guard::VolumeGuard& g = guard::TheVolumeGuard();
+    std::lock_guard lock(g.Mutex());
+    EXPECT_EQ(g.GetRemovableLock(), row.removable);
+    EXPECT_EQ(g.GetOpticalLock(), row.optical);
+    const platform::Handle e = sim->volumes.Drive('E').lockedBy;
+    const platform::Handle f = sim->volumes.Drive('F').lockedBy;
+    EXPECT_EQ(e != platform::kNullHandle, row.removable);
+    EXPECT_EQ(f != platform::kNullHandle, row.optical);
+    const platform::Handle* removableEnd = g.removableHandles + guard::kDriveCount;
+    const platform::Handle* opticalEnd = g.opticalHandles + guard::kDriveCount;
+    if (e != platform::kNullHandle) {
+      EXPECT_NE(std::find(std::cbegin(g.removableHandles), removableEnd, e), removableEnd);
+    }
+    if (f != platform::kNullHandle) {
+      EXPECT_NE(std::find(std::cbegin(g.opticalHandles), opticalEnd, f), opticalEnd);
+    }
+  }
 }
 
 }  // namespace

@@ -330,8 +330,8 @@ if ((!sim_only)); then
   echo "Idle windows ${window[x86]%.*} s (i686, under WOW64) then ${window[x64]%.*} s (x86_64), one"
   echo "build's three services at a time; CPU from /proc/PID/stat (utime+stime) of the process"
   echo "hosting each service (a 32-bit Wine process for the i686 build) and of its prefix's own"
-  echo "wineserver; memory from /proc/PID/status and smaps_rollup of the hosting process. Wine"
-  echo "tick: $(tick_txt x86 ticks) ticks with sleeps counted instead of slept" \
-    "($(tick_txt x86 sleeps_per_tick) / $(tick_txt x64 sleeps_per_tick) per tick)," \
-    "GetThreadTimes and the server's /proc."
+  echo "wineserver; memory from /proc/PID/status and smaps_rollup of the hosting process."
+  echo "Wine tick: $(tick_txt x86 ticks) ticks with sleeps counted instead of slept" \
+    "($(tick_txt x86 sleeps_per_tick) / $(tick_txt x64 sleeps_per_tick) per tick, i686 / x86_64),"
+  echo "GetThreadTimes and the server's /proc."
 fi

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # What the service costs its machine: builds what it needs, runs the benchmarks on the simulated
-# machine and the measurements under wine64, and prints one table in which every figure stands
-# next to its reference, measured in the same run. Takes two to four minutes.
+# machine and the measurements under Wine for both Windows builds (the shipped i686 one under
+# WOW64, the x86_64 one under wine64), and prints one table in which every figure stands next to
+# its reference, measured in the same run. Takes four to six minutes.
 #
 # Usage: scripts/bench.sh [--sim-only]
 # Environment: BENCH_IDLE_SECONDS (30) the idle window, BENCH_MEMORY_SECONDS (60) when memory
-# is read, counted from the services' start.
+# is read, counted from each set of services' start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,8 +16,9 @@ idle_seconds=${BENCH_IDLE_SECONDS:-30}
 memory_seconds=${BENCH_MEMORY_SECONDS:-60}
 settle_seconds=5
 
-WINE64=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver
+# The launchers (wine_for picks one by the program's machine type) and the template prefix.
+# shellcheck source=tests/wine/wine-prefix.sh
+. tests/wine/wine-prefix.sh
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 clk_tck=$(getconf CLK_TCK)
 
@@ -39,7 +41,7 @@ fi
 
 # ---------------------------------------------------------------------------------------------
 # Builds: the optimised Linux bench program; the service and the references for both Windows
-# targets (only the x86_64 ones run here).
+# targets.
 log "build bench (Linux, optimised)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target tarvel-bench >/dev/null
@@ -68,38 +70,34 @@ sim() {
 }
 
 # ---------------------------------------------------------------------------------------------
-# Wine: private prefixes copied from one booted template, each with a persistent server of its
+# Wine: private prefixes copied from the booted template, each with a persistent server of its
 # own, so that each server's CPU time is its prefix's alone.
-template=${TARVEL_WINE_TEMPLATE:-/tmp/tarvel-wine-template}
-ensure_template() {
-  (
-    flock 9
-    if [[ ! -f $template/ready ]]; then
-      rm -rf "$template"
-      mkdir -p "$template"
-      WINEPREFIX=$template/pfx timeout 120 "$WINE64" wineboot -i >/dev/null 2>&1
-      WINEPREFIX=$template/pfx timeout 60 "$WINESERVER" -w
-      touch "$template/ready"
-    fi
-  ) 9>/tmp/tarvel-wine-template.lock
-}
 
-# new_prefix NAME: prints the prefix; its server's pid is in NAME.server.
+# new_prefix NAME SYSDIR: makes the prefix; its server's pid is in NAME.server. SYSDIR is the
+# system folder of the build under test (syswow64 for the i686 one), where its tag file lives.
 new_prefix() {
   local pfx=$work/$1
-  cp -a "$template/pfx" "$pfx"
+  cp -a "$template" "$pfx"
   prefixes+=("$pfx")
   WINEPREFIX=$pfx "$WINESERVER" -f -p >/dev/null 2>&1 &
   echo $! >"$work/$1.server"
   # The tag asks for WriteProtect 0 and the value is 0: the steady state of an installed machine.
-  printf '[State]\r\nkey=0\r\n' >"$pfx/drive_c/windows/system32/ReadTag.ini"
+  # HKLM\SYSTEM is one view for both bitnesses.
+  printf '[State]\r\nkey=0\r\n' >"$pfx/drive_c/windows/$2/ReadTag.ini"
   WINEPREFIX=$pfx timeout 60 "$WINE64" reg add \
     'HKLM\SYSTEM\CurrentControlSet\Control\StorageDevicePolicies' /v WriteProtect \
     /t REG_DWORD /d 0 /f >/dev/null 2>&1
   mkdir -p "$pfx/drive_c/bench"
 }
 
-# start_service NAME SERVICE EXE
+# end_prefix NAME: ends the prefix's server and every Wine process in it.
+end_prefix() {
+  WINEPREFIX=$work/$1 timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
+  wait "$(cat "$work/$1.server")" 2>/dev/null || true
+}
+
+# start_service NAME SERVICE EXE: the services manager starts the exe with the loader its machine
+# type needs.
 start_service() {
   local pfx=$work/$1
   cp "$3" "$pfx/drive_c/bench/"
@@ -108,14 +106,26 @@ start_service() {
   WINEPREFIX=$pfx timeout 60 "$WINE64" net start "$2" >/dev/null 2>&1
 }
 
-# host_pid NAME EXE: the Linux process that hosts the Windows process of that exe in that prefix.
+# elf_class FILE: 32 or 64, the word size of a Linux program.
+elf_class() {
+  case $(od -An -t u1 -j 4 -N 1 "$1" 2>/dev/null | tr -d ' ') in 1) echo 32 ;; 2) echo 64 ;; esac
+}
+
+# host_pid NAME EXE: the Linux process that hosts the Windows process of that exe in that prefix:
+# the one whose command line is the exe's Windows path, in that prefix, and whose program has the
+# exe's word size (an i686 exe is hosted by a 32-bit Wine loader, an x86_64 one by a 64-bit one).
 host_pid() {
-  local pfx=$work/$1 exe
+  local pfx=$work/$1 exe bits
   exe=$(basename "$2")
+  bits=$([[ $(build_arch "$2") == i386 ]] && echo 32 || echo 64)
   for p in /proc/[0-9]*; do
     # Processes come and go while the folder is read.
     { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | head -1 | grep -qF "C:\\bench\\$exe" || continue
     { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$pfx" || continue
+    if [[ $(elf_class "$p/exe") != "$bits" ]]; then
+      echo "$exe: its process ${p#/proc/} is not a $bits-bit program" >&2
+      return 1
+    fi
     echo "${p#/proc/}"
     return 0
   done
@@ -135,35 +145,45 @@ run_us() {
 status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 private_kb() { awk '/^Private_(Clean|Dirty):/ { s += $2 } END { print s }' "/proc/$1/smaps_rollup"; }
 
-if ((!sim_only)); then
-  ensure_template
-  x64=build/windows-x64
+# Figures per build, keyed "ARCH:NAME": CPU milliseconds per second of the process, of its
+# prefix's server, and the two together from schedstat; memory in KiB; the idle window.
+names=(service poll wait)
+declare -A svc=([service]="Tarvel Service" [poll]=PollLoopService [wait]=WaitOnlyService)
+declare -A file=([service]=tarvel-service.exe [poll]=PollLoopService.exe
+                 [wait]=WaitOnlyService.exe)
+declare -A own srv exact hwm rss priv window
 
-  log "wine64: poll tick"
-  new_prefix tick
-  WINEPREFIX=$work/tick timeout 300 "$WINE64" "$x64/PollTickBench.exe" \
-    "$(cat "$work/tick.server")" "$clk_tck" >"$work/tick.txt"
-  tick() { awk -v k="$1" '$1 == k { print $2 }' "$work/tick.txt"; }
+# measure_build ARCH: the tick bench and the three idle services of build/windows-ARCH.
+measure_build() {
+  local arch=$1 dir=build/windows-$1 wine sysdir=system32 n
+  wine=$(wine_for "$dir/PollTickBench.exe")
+  [[ $(build_arch "$dir/tarvel-service.exe") == i386 ]] && sysdir=syswow64
 
-  log "wine64: idle services (${idle_seconds} s window, memory at ${memory_seconds} s)"
-  names=(service poll wait)
-  declare -A exe=([service]=$x64/tarvel-service.exe [poll]=$x64/PollLoopService.exe
-                  [wait]=$x64/WaitOnlyService.exe)
-  declare -A svc=([service]="Tarvel Service" [poll]=PollLoopService [wait]=WaitOnlyService)
-  for n in "${names[@]}"; do new_prefix "$n"; done
-  # All three run at once, so that the machine's load is the same for each of them.
-  for n in "${names[@]}"; do start_service "$n" "${svc[$n]}" "${exe[$n]}"; done
-  started=$SECONDS
-  declare -A pid server cpu0 srv0 cpu1 srv1 run0 rsv0 run1 rsv1
+  log "$arch: poll tick ($wine)"
+  new_prefix "$arch-tick" "$sysdir"
+  WINEPREFIX=$work/$arch-tick timeout 300 "$wine" "$dir/PollTickBench.exe" \
+    "$(cat "$work/$arch-tick.server")" "$clk_tck" >"$work/$arch-tick.txt"
+  end_prefix "$arch-tick"
+
+  log "$arch: idle services (${idle_seconds} s window, memory at ${memory_seconds} s)"
+  local -A pid server cpu0 srv0 cpu1 srv1 run0 rsv0 run1 rsv1
+  for n in "${names[@]}"; do new_prefix "$arch-$n" "$sysdir"; done
+  # The three of a build run at once, so that the machine's load is the same for each of them.
+  for n in "${names[@]}"; do start_service "$arch-$n" "${svc[$n]}" "$dir/${file[$n]}"; done
+  local started=$SECONDS
   for n in "${names[@]}"; do
-    pid[$n]=$(host_pid "$n" "${exe[$n]}") || { echo "$n: no process found" >&2; exit 1; }
-    server[$n]=$(cat "$work/$n.server")
+    pid[$n]=$(host_pid "$arch-$n" "$dir/${file[$n]}") || {
+      echo "$arch $n: no process found" >&2
+      exit 1
+    }
+    server[$n]=$(cat "$work/$arch-$n.server")
   done
   sleep "$settle_seconds"
   for n in "${names[@]}"; do
     cpu0[$n]=$(cpu_us "${pid[$n]}") srv0[$n]=$(cpu_us "${server[$n]}")
     run0[$n]=$(run_us "${pid[$n]}") rsv0[$n]=$(run_us "${server[$n]}")
   done
+  local t0 t1 w
   t0=$(date +%s.%N)
   sleep "$idle_seconds"
   for n in "${names[@]}"; do
@@ -171,23 +191,40 @@ if ((!sim_only)); then
     run1[$n]=$(run_us "${pid[$n]}") rsv1[$n]=$(run_us "${server[$n]}")
   done
   t1=$(date +%s.%N)
-  window=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
-  # CPU milliseconds per second: of the process, of its prefix's server, and the two together
-  # from schedstat.
-  per_second() { awk -v a="$1" -v b="$2" -v w="$window" 'BEGIN { printf "%.2f", (b - a) / 1000 / w }'; }
-  declare -A own srv exact hwm rss priv
+  w=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+  window[$arch]=$w
+  per_second() { awk -v a="$1" -v b="$2" -v w="$w" 'BEGIN { printf "%.2f", (b - a) / 1000 / w }'; }
   for n in "${names[@]}"; do
-    own[$n]=$(per_second "${cpu0[$n]}" "${cpu1[$n]}")
-    srv[$n]=$(per_second "${srv0[$n]}" "${srv1[$n]}")
-    exact[$n]=$(per_second $((run0[$n] + rsv0[$n])) $((run1[$n] + rsv1[$n])))
+    own[$arch:$n]=$(per_second "${cpu0[$n]}" "${cpu1[$n]}")
+    srv[$arch:$n]=$(per_second "${srv0[$n]}" "${srv1[$n]}")
+    exact[$arch:$n]=$(per_second $((run0[$n] + rsv0[$n])) $((run1[$n] + rsv1[$n])))
   done
-  rest=$((memory_seconds - (SECONDS - started)))
+  local rest=$((memory_seconds - (SECONDS - started)))
   ((rest > 0)) && sleep "$rest"
   for n in "${names[@]}"; do
-    hwm[$n]=$(status_kb "${pid[$n]}" VmHWM)
-    rss[$n]=$(status_kb "${pid[$n]}" VmRSS)
-    priv[$n]=$(private_kb "${pid[$n]}")
+    hwm[$arch:$n]=$(status_kb "${pid[$n]}" VmHWM)
+    rss[$arch:$n]=$(status_kb "${pid[$n]}" VmRSS)
+    priv[$arch:$n]=$(private_kb "${pid[$n]}")
   done
+  for n in "${names[@]}"; do end_prefix "$arch-$n"; done
+}
+
+if ((!sim_only)); then
+  template=$(wine_template) || { echo "cannot boot the template Wine prefix" >&2; exit 1; }
+  [[ -n $(ls "$template/drive_c/windows/syswow64" 2>/dev/null) ]] || {
+    echo "$template has no syswow64: the i686 build needs wine32 (see scripts/test.sh)" >&2
+    exit 1
+  }
+  # One build after the other, not the six services at once: three idle pollers and their three
+  # servers already take a good share of two cores, and doubling them would make each build's
+  # figures those of a machine twice as busy with Wine's own polling. Within a build the service
+  # and its references still run side by side, under the same load, which is what the
+  # comparison against the poll floor needs; between the builds only the machine's other load
+  # differs, and the uptime lines below show it.
+  log "load before: $(uptime)"
+  measure_build x86
+  measure_build x64
+  log "load after: $(uptime)"
 fi
 
 # ---------------------------------------------------------------------------------------------
@@ -228,8 +265,12 @@ row "Policy load, 1 MiB file (parse + decrypt)" \
   "$(us "$(sim PolicyLoad/bytes:1048576/records:0 cpu_time)")" \
   "controller tool's 9-line file" "$(us "$(sim PolicyLoad/bytes:0/records:0 cpu_time)")"
 
-if ((!sim_only)); then
-  row "--- wine64, x86_64 build" "" "" ""
+# build_rows ARCH TITLE: the rows of one Windows build, each figure beside its reference from the
+# same build's set.
+build_rows() {
+  local a=$1
+  tick() { awk -v k="$1" '$1 == k { print $2 }' "$work/$a-tick.txt"; }
+  row "--- $2" "" "" ""
   row "Poll tick without its sleeps, thread CPU" "$(us "$(tick tick_own_cpu_us)")" \
     "the 50 Sleep(1), thread CPU" "$(us "$(tick sleeps50_cpu_us)")"
   row "  the same tick, wineserver CPU" "$(us "$(tick tick_own_server_us)")" \
@@ -240,11 +281,11 @@ if ((!sim_only)); then
   row "  its tag file read, CPU + wineserver" "$(part tag)" \
     "its registry read, CPU + wineserver" "$(part registry)"
   row "  its device pass (no WPD class), CPU + server" "$(part devices)" "" ""
-  row "Idle CPU, service process" "$(ms "${own[service]}")" \
-    "1 ms poll loop alone / wait only" "$(ms "${own[poll]}") / $(ms "${own[wait]}")"
-  row "Idle CPU, its prefix's wineserver" "$(ms "${srv[service]}")" \
-    "1 ms poll loop alone / wait only" "$(ms "${srv[poll]}") / $(ms "${srv[wait]}")"
-  total() { awk -v a="${own[$1]}" -v b="${srv[$1]}" 'BEGIN { print a + b }'; }
+  row "Idle CPU, service process" "$(ms "${own[$a:service]}")" \
+    "1 ms poll loop alone / wait only" "$(ms "${own[$a:poll]}") / $(ms "${own[$a:wait]}")"
+  row "Idle CPU, its prefix's wineserver" "$(ms "${srv[$a:service]}")" \
+    "1 ms poll loop alone / wait only" "$(ms "${srv[$a:poll]}") / $(ms "${srv[$a:wait]}")"
+  total() { awk -v a="${own[$a:$1]}" -v b="${srv[$a:$1]}" 'BEGIN { print a + b }'; }
   row "Idle CPU, service and its wineserver" "$(ms "$(total service)")" \
     "1 ms poll loop alone / wait only" "$(ms "$(total poll)") / $(ms "$(total wait)")"
   over() {
@@ -252,18 +293,27 @@ if ((!sim_only)); then
   }
   row "Idle CPU, service over the poll's floor" "$(over "$(total service)" "$(total poll)")" \
     "target" "within +10%"
-  row "  the same from schedstat (ns)" "$(over "${exact[service]}" "${exact[poll]}")" \
-    "poll loop alone, schedstat" "$(ms "${exact[poll]}")"
+  row "  the same from schedstat (ns)" "$(over "${exact[$a:service]}" "${exact[$a:poll]}")" \
+    "poll loop alone, schedstat" "$(ms "${exact[$a:poll]}")"
   # What the excess should be: the tick's 50 sleeps and its own work, once a second.
-  expected() { awk -v a="$(tick "$1"_cpu_us)" -v b="$(tick "$1"_server_us)" 'BEGIN { printf "%.2f", (a + b) / 1000 }'; }
+  expected() {
+    awk -v a="$(tick "$1"_cpu_us)" -v b="$(tick "$1"_server_us)" \
+      'BEGIN { printf "%.2f", (a + b) / 1000 }'
+  }
   row "  of which one tick's own work, per second" "$(ms "$(expected tick_own)")" \
     "one tick's 50 Sleep(1), per second" "$(ms "$(expected sleeps50)")"
-  row "Peak resident (VmHWM) at ${memory_seconds} s" "$(kib "${hwm[service]}")" \
-    "poll loop alone / wait only" "$(kib "${hwm[poll]}") / $(kib "${hwm[wait]}")"
-  row "Resident (VmRSS) at ${memory_seconds} s" "$(kib "${rss[service]}")" \
-    "poll loop alone / wait only" "$(kib "${rss[poll]}") / $(kib "${rss[wait]}")"
-  row "Private (smaps) at ${memory_seconds} s" "$(kib "${priv[service]}")" \
-    "poll loop alone / wait only" "$(kib "${priv[poll]}") / $(kib "${priv[wait]}")"
+  row "Peak resident (VmHWM) at ${memory_seconds} s" "$(kib "${hwm[$a:service]}")" \
+    "poll loop alone / wait only" "$(kib "${hwm[$a:poll]}") / $(kib "${hwm[$a:wait]}")"
+  row "Resident (VmRSS) at ${memory_seconds} s" "$(kib "${rss[$a:service]}")" \
+    "poll loop alone / wait only" "$(kib "${rss[$a:poll]}") / $(kib "${rss[$a:wait]}")"
+  row "Private (smaps) at ${memory_seconds} s" "$(kib "${priv[$a:service]}")" \
+    "poll loop alone / wait only" "$(kib "${priv[$a:poll]}") / $(kib "${priv[$a:wait]}")"
+}
+
+if ((!sim_only)); then
+  build_rows x86 "wine (WOW64), i686 shipped build"
+  build_rows x64 "wine64, x86_64 build"
+  row "--- both builds" "" "" ""
   for arch in x86 x64; do
     dir=build/windows-$arch
     strip_arch=$([[ $arch == x86 ]] && echo i686 || echo x86_64)
@@ -275,9 +325,13 @@ if ((!sim_only)); then
       "WaitOnlyService.exe, same build" \
       "$(size "$dir/WaitOnlyService.exe") / $(size "$work/stripped-ref.exe")"
   done
+  tick_txt() { awk -v k="$2" '$1 == k { print $2 }' "$work/$1-tick.txt"; }
   echo
-  echo "Idle window ${window%.*} s; CPU from /proc/PID/stat (utime+stime) of the process hosting"
-  echo "each service and of its prefix's own wineserver; memory from /proc/PID/status and"
-  echo "smaps_rollup of the hosting process. Wine tick: $(tick ticks) ticks with sleeps counted"
-  echo "instead of slept ($(tick sleeps_per_tick) per tick), GetThreadTimes and the server's /proc."
+  echo "Idle windows ${window[x86]%.*} s (i686, under WOW64) then ${window[x64]%.*} s (x86_64), one"
+  echo "build's three services at a time; CPU from /proc/PID/stat (utime+stime) of the process"
+  echo "hosting each service (a 32-bit Wine process for the i686 build) and of its prefix's own"
+  echo "wineserver; memory from /proc/PID/status and smaps_rollup of the hosting process."
+  echo "Wine tick: $(tick_txt x86 ticks) ticks with sleeps counted instead of slept" \
+    "($(tick_txt x86 sleeps_per_tick) / $(tick_txt x64 sleeps_per_tick) per tick, i686 / x86_64),"
+  echo "GetThreadTimes and the server's /proc."
 fi

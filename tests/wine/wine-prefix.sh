@@ -55,8 +55,16 @@ wine_prefix_create() {
   export WINEDEBUG=${WINEDEBUG:--all}
   trap wine_prefix_cleanup EXIT
 
-  # A fresh prefix takes seconds to boot; boot one template per machine and copy it. A prefix
-  # booted without wine32 has an empty syswow64, so the two kinds of template are kept apart.
+  local template
+  template=$(wine_template) || { echo "cannot boot the template Wine prefix" >&2; exit 1; }
+  cp -a "$template" "$WINEPREFIX"
+}
+
+# wine_template: prints the booted template prefix to copy, booting it first when this machine
+# has none. A fresh prefix takes seconds to boot, so one template per machine is booted and
+# copied. A prefix booted without wine32 has an empty syswow64, so the two kinds of template are
+# kept apart. Each step is checked here: a command substitution does not stop at a failure.
+wine_template() {
   local kind=win64
   [[ -x $WINE32 ]] && kind=wow64
   local template=${TARVEL_WINE_TEMPLATE:-/tmp/tarvel-wine-template-$kind}
@@ -65,12 +73,12 @@ wine_prefix_create() {
     if [[ ! -f $template/ready ]]; then
       rm -rf "$template"
       mkdir -p "$template"
-      WINEPREFIX=$template/pfx timeout 120 "$WINE64" wineboot -i >/dev/null 2>&1
-      WINEPREFIX=$template/pfx timeout 60 "$WINESERVER" -w
+      WINEPREFIX=$template/pfx timeout 120 "$WINE64" wineboot -i >/dev/null 2>&1 || exit 1
+      WINEPREFIX=$template/pfx timeout 60 "$WINESERVER" -w || exit 1
       touch "$template/ready"
     fi
-  ) 9>"/tmp/tarvel-wine-template-$kind.lock"
-  cp -a "$template/pfx" "$WINEPREFIX"
+  ) 9>"/tmp/tarvel-wine-template-$kind.lock" >&2 || return 1
+  echo "$template/pfx"
 }
 
 # A persistent server: without it Wine ends the services as soon as the last client program

@@ -574,7 +574,9 @@ class Checker {
   // removable lock is on or the tag asks for write protection (1), enabled otherwise.
   void CheckPortableDevices() {
     Json facts = Json::Object();
-    std::optional<bool> removable = liveRemovable_;
+    // While the service runs, its poll goes by the flag as it is now; a stopped service's
+    // next start goes by the file.
+    std::optional<bool> removable = running_ ? liveRemovable_ : std::nullopt;
     if (!removable && startupFlags_) removable = startupFlags_->removable;
     std::optional<bool> disable;
     if (removable && *removable) {

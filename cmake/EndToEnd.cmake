@@ -4,9 +4,16 @@ add_executable(tarvel-e2e-probe ${CMAKE_SOURCE_DIR}/tests/e2e/E2eProbe.cpp)
 target_link_libraries(tarvel-e2e-probe PRIVATE tarvel_platform_win32)
 target_link_options(tarvel-e2e-probe PRIVATE -municode)
 
-# Only the x86_64 build runs here.
+# Both builds run here: the shipped i686 build under WOW64, the x86_64 build natively. The other
+# bitness's build (by default the sibling preset's folder) lends its probe for a broadcast across
+# the WOW64 boundary; the i686 run fails without it.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  add_test(NAME e2e.service COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/service-e2e.sh
-                                    ${CMAKE_BINARY_DIR})
-  set_tests_properties(e2e.service PROPERTIES TIMEOUT 300 RESOURCE_LOCK wine)
+  set(peer_default ${CMAKE_BINARY_DIR}/../windows-x86)
+else()
+  set(peer_default ${CMAKE_BINARY_DIR}/../windows-x64)
 endif()
+set(TARVEL_E2E_PEER_BUILD ${peer_default} CACHE PATH
+    "The other bitness's Windows build, whose tarvel-e2e-probe.exe sends one broadcast")
+add_test(NAME e2e.service COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/service-e2e.sh
+                                  ${CMAKE_BINARY_DIR} ${TARVEL_E2E_PEER_BUILD})
+set_tests_properties(e2e.service PROPERTIES TIMEOUT 300 RESOURCE_LOCK wine)

@@ -1,4 +1,4 @@
-// The stateless volume operations: open, ATA probe, dismount, lock and unlock.
+// The stateless volume operations: open, ATA probe, bus query, dismount, lock and unlock.
 #include "guard/VolumeControl.h"
 
 #include "platform/Platform.h"
@@ -43,6 +43,11 @@ void PutU32(std::uint8_t* at, std::uint32_t v) {
   at[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
+std::uint32_t GetU32(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
 Bool VolumeControl(Handle volume, std::uint32_t code) {
   std::uint32_t bytesReturned = 0;
   return platform::Current().volumes->DeviceIoControl(volume, code, nullptr, 0, nullptr, 0,
@@ -71,6 +76,21 @@ Bool ProbeAtaIdentify(Handle volume) {
   v.GlobalFree(out);
   v.GlobalFree(in);
   return result;
+}
+
+BusAnswer QueryBusType(Handle volume) {
+  std::uint8_t query[platform::kStoragePropertyQuerySize] = {};
+  PutU32(query + 0, platform::kStorageDeviceProperty);  // PropertyId
+  PutU32(query + 4, platform::kPropertyStandardQuery);  // QueryType
+  alignas(8) std::uint8_t descriptor[kBusQueryOutputSize] = {};
+  std::uint32_t bytesReturned = 0;
+  Bool ok = platform::Current().volumes->DeviceIoControl(
+      volume, platform::kIoctlStorageQueryProperty, query, sizeof query, descriptor,
+      sizeof descriptor, &bytesReturned);
+  // A driver that returns less than reaches BusType has not said which bus it is.
+  constexpr std::uint32_t kBusTypeEnd = platform::kStorageDeviceBusTypeOffset + 4;
+  if (ok == 0 || bytesReturned < kBusTypeEnd) return BusAnswer{};
+  return BusAnswer{true, GetU32(descriptor + platform::kStorageDeviceBusTypeOffset)};
 }
 
 Bool DismountVolume(Handle volume) {

@@ -32,10 +32,23 @@ inline constexpr std::uint32_t kProbeInputSize = 32;
 inline constexpr std::uint32_t kProbeOutputSize = 528;
 inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
 
+/// Output room offered to the bus query: the descriptor's fixed part and its identity strings,
+/// so that no driver refuses the request for want of room.
+inline constexpr std::uint32_t kBusQueryOutputSize = 1024;
+
+/// What IOCTL_STORAGE_QUERY_PROPERTY said of the bus a volume's disk is attached by.
+struct BusAnswer {
+  bool answered = false;      ///< the request succeeded and its answer reached BusType
+  std::uint32_t busType = 0;  ///< STORAGE_DEVICE_DESCRIPTOR.BusType, when answered
+};
+
 /// Opens a volume for reading and writing, shared for both; INVALID_HANDLE_VALUE on failure.
 platform::Handle OpenVolume(const char16_t* path);
 /// True when the disk behind the volume answers ATA IDENTIFY DEVICE (an internal ATA disk).
 platform::Bool ProbeAtaIdentify(platform::Handle volume);
+/// Asks the disk behind the volume for its device descriptor (StorageDeviceProperty,
+/// PropertyStandardQuery) and reads its bus type.
+BusAnswer QueryBusType(platform::Handle volume);
 platform::Bool DismountVolume(platform::Handle volume);
 platform::Bool LockVolume(platform::Handle volume);
 platform::Bool UnlockVolume(platform::Handle volume);

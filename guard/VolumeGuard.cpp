@@ -1,6 +1,7 @@
 // The volume guard: state, sweeps and slot bookkeeping.
 #include "guard/VolumeGuard.h"
 
+#include "guard/DriveKind.h"
 #include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -12,6 +13,10 @@ namespace guard {
 using platform::Handle;
 using platform::kInvalidHandleValue;
 using platform::kNullHandle;
+
+static_assert(static_cast<std::int32_t>(DriveKind::kRemovable) == kClassRemovable);
+static_assert(static_cast<std::int32_t>(DriveKind::kOptical) == kClassOptical);
+static_assert(static_cast<std::int32_t>(DriveKind::kNeither) == kClassNeither);
 
 namespace {
 
@@ -175,9 +180,10 @@ std::int32_t VolumeGuard::ClassifyDrive(const char16_t* rootName) {
   InitVolumePath(path);
   platform::StrCat(path, kVolumePathSize, rootName);
   Handle h = OpenVolume(path);
-  platform::Bool answered = ProbeAtaIdentify(h);
+  // A failed open leaves an invalid handle, on which probe and query fail: removable kind.
+  const bool removable = IsRemovableKindDisk(type, h);
   if (h != kInvalidHandleValue) Threads().CloseHandle(h);
-  return answered ? kClassNeither : kClassRemovable;
+  return removable ? kClassRemovable : kClassNeither;
 }
 
 void VolumeGuard::LockSweep(SweepFlags flags) {
@@ -199,7 +205,8 @@ void VolumeGuard::LockSweep(SweepFlags flags) {
       if (!MakeRoom(removable)) continue;
       Handle h = OpenInto(removable, path, i);
       if (h == kInvalidHandleValue) continue;
-      if (ProbeAtaIdentify(h)) {
+      // An internal disk (it answers the probe, or reports an internal bus) is left alone.
+      if (!IsRemovableKindDisk(type, h)) {
         CloseSlot(removable, removableCount);
         continue;
       }
@@ -234,7 +241,7 @@ void VolumeGuard::ReleaseSweep(SweepFlags flags) {
       if (!MakeRoom(removable)) continue;
       Handle h = OpenInto(removable, path, i);
       if (h == kInvalidHandleValue) continue;
-      if (ProbeAtaIdentify(h) || RemovableLock) {
+      if (!IsRemovableKindDisk(type, h) || RemovableLock) {
         CloseSlot(removable, removableCount);
         continue;
       }

@@ -26,6 +26,39 @@ inline constexpr std::uint32_t kSmartRcvDriveData = 0x7C088;
 inline constexpr std::uint32_t kFsctlLockVolume = 0x90018;
 inline constexpr std::uint32_t kFsctlUnlockVolume = 0x9001C;
 inline constexpr std::uint32_t kFsctlDismountVolume = 0x90020;
+inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
+
+/// STORAGE_PROPERTY_QUERY: PropertyId and QueryType (32 bits each) and one byte of
+/// AdditionalParameters, padded to 12 bytes on both 32-bit and 64-bit Windows.
+inline constexpr std::uint32_t kStoragePropertyQuerySize = 12;
+inline constexpr std::uint32_t kStorageDeviceProperty = 0;  ///< STORAGE_PROPERTY_ID
+inline constexpr std::uint32_t kPropertyStandardQuery = 0;  ///< STORAGE_QUERY_TYPE
+/// STORAGE_DEVICE_DESCRIPTOR: the 32-bit BusType sits after Version, Size, four bytes of device
+/// type and flags and four 32-bit string offsets; the fixed part is 40 bytes.
+inline constexpr std::uint32_t kStorageDeviceBusTypeOffset = 28;
+inline constexpr std::uint32_t kStorageDeviceDescriptorSize = 40;
+
+/// STORAGE_BUS_TYPE values.
+inline constexpr std::uint32_t kBusTypeUnknown = 0x00;
+inline constexpr std::uint32_t kBusTypeScsi = 0x01;
+inline constexpr std::uint32_t kBusTypeAtapi = 0x02;
+inline constexpr std::uint32_t kBusTypeAta = 0x03;
+inline constexpr std::uint32_t kBusType1394 = 0x04;
+inline constexpr std::uint32_t kBusTypeSsa = 0x05;
+inline constexpr std::uint32_t kBusTypeFibre = 0x06;
+inline constexpr std::uint32_t kBusTypeUsb = 0x07;
+inline constexpr std::uint32_t kBusTypeRaid = 0x08;
+inline constexpr std::uint32_t kBusTypeIscsi = 0x09;
+inline constexpr std::uint32_t kBusTypeSas = 0x0A;
+inline constexpr std::uint32_t kBusTypeSata = 0x0B;
+inline constexpr std::uint32_t kBusTypeSd = 0x0C;
+inline constexpr std::uint32_t kBusTypeMmc = 0x0D;
+inline constexpr std::uint32_t kBusTypeVirtual = 0x0E;
+inline constexpr std::uint32_t kBusTypeFileBackedVirtual = 0x0F;
+inline constexpr std::uint32_t kBusTypeSpaces = 0x10;
+inline constexpr std::uint32_t kBusTypeNvme = 0x11;
+inline constexpr std::uint32_t kBusTypeScm = 0x12;
+inline constexpr std::uint32_t kBusTypeUfs = 0x13;
 
 inline constexpr std::uint32_t kGmemZeroInit = 0x40;
 

@@ -16,6 +16,17 @@ std::string Hex(std::uint32_t v) {
   return buf;
 }
 
+constexpr std::uint32_t kErrorInvalidFunction = 1;  // ERROR_INVALID_FUNCTION
+
+std::uint32_t GetU32(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
+void PutU32(std::uint8_t* at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 bool IsLetter(char letter) {
   return letter >= 'A' && letter <= 'Z';
 }
@@ -172,7 +183,9 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   Bool result = 0;
   std::uint32_t error = kErrorInvalidHandle;
   std::uint32_t injected = 0;
-  if (core_.TakeFault("DeviceIoControl", &injected)) {
+  if (core_.TakeFault("DeviceIoControl", &injected) ||
+      (code == kIoctlStorageQueryProperty &&
+       core_.TakeFault("DeviceIoControl storage query", &injected))) {
     error = injected;
   } else if (d != nullptr && !d->volumePresent) {
     error = kErrorFileNotFound;  // the device went away under a held handle
@@ -188,6 +201,9 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
           if (bytesReturned != nullptr) *bytesReturned = 528;
           result = 1;
         }
+        break;
+      case kIoctlStorageQueryProperty:
+        result = AnswerStorageQuery(*d, in, inSize, out, outSize, bytesReturned, &error);
         break;
       case kFsctlDismountVolume:
         if (d->lockedBy == kNullHandle || d->lockedBy == device) {
@@ -222,7 +238,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
         }
         break;
       default:
-        error = 1;  // ERROR_INVALID_FUNCTION
+        error = kErrorInvalidFunction;
         break;
     }
   }
@@ -233,6 +249,42 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   core_.Record("DeviceIoControl " + std::string(1, rec.letter) + ": " + Hex(code) + " -> " +
                std::to_string(result));
   return result;
+}
+
+// The device descriptor of a disk, as the storage class driver fills it: as much of the fixed
+// part as the output has room for. Only StorageDeviceProperty with PropertyStandardQuery is known.
+Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint32_t inSize,
+                                    void* out, std::uint32_t outSize, std::uint32_t* bytesReturned,
+                                    std::uint32_t* error) {
+  if (in == nullptr || inSize < kStoragePropertyQuerySize) {
+    *error = kErrorInvalidParameter;
+    return 0;
+  }
+  const auto* query = static_cast<const std::uint8_t*>(in);
+  if (GetU32(query) != kStorageDeviceProperty || GetU32(query + 4) != kPropertyStandardQuery) {
+    *error = kErrorInvalidFunction;
+    return 0;
+  }
+  if (d.busQuery == SimBusQuery::kFails) {
+    *error = kErrorInvalidFunction;
+    return 0;
+  }
+  constexpr std::uint32_t kHeaderSize = 8;  // STORAGE_DESCRIPTOR_HEADER: Version, Size
+  if (out == nullptr || outSize < kHeaderSize) {
+    *error = 122;  // ERROR_INSUFFICIENT_BUFFER
+    return 0;
+  }
+  std::uint8_t descriptor[kStorageDeviceDescriptorSize] = {};
+  PutU32(descriptor + 0, kStorageDeviceDescriptorSize);  // Version
+  PutU32(descriptor + 4, kStorageDeviceDescriptorSize);  // Size
+  descriptor[10] = d.type == kDriveRemovable ? 1 : 0;    // RemovableMedia
+  PutU32(descriptor + kStorageDeviceBusTypeOffset, d.busType);
+  std::uint32_t n =
+      d.busQuery == SimBusQuery::kHeaderOnly ? kHeaderSize : kStorageDeviceDescriptorSize;
+  if (outSize < n) n = outSize;
+  std::memcpy(out, descriptor, n);
+  if (bytesReturned != nullptr) *bytesReturned = n;
+  return 1;
 }
 
 void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {

@@ -12,6 +12,13 @@
 
 namespace platform::sim {
 
+/// How a simulated disk answers IOCTL_STORAGE_QUERY_PROPERTY for its device descriptor.
+enum class SimBusQuery : std::uint8_t {
+  kAnswers,     ///< the whole fixed part of the descriptor, BusType included
+  kFails,       ///< the request fails with ERROR_INVALID_FUNCTION, as a driver that lacks it
+  kHeaderOnly,  ///< succeeds with the 8-byte descriptor header alone, short of BusType
+};
+
 /// One drive letter of the simulated machine.
 struct SimDrive {
   std::uint32_t type = kDriveNoRootDir;  ///< what GetDriveTypeW reports (0 to 6, or more)
@@ -20,6 +27,10 @@ struct SimDrive {
   bool openFails = false;                ///< every open fails with access denied
   bool mounted = true;                   ///< false after FSCTL_DISMOUNT_VOLUME until next use
   Handle lockedBy = kNullHandle;         ///< the handle holding FSCTL_LOCK_VOLUME, if any
+  /// STORAGE_DEVICE_DESCRIPTOR.BusType. A fixed disk that does not answer the ATA probe is a
+  /// USB hard disk unless a test says otherwise.
+  std::uint32_t busType = kBusTypeUsb;
+  SimBusQuery busQuery = SimBusQuery::kAnswers;
 };
 
 /// One DeviceIoControl call as the driver saw it.
@@ -38,7 +49,9 @@ struct IoctlRecord {
 /// closed; a lock is refused while another handle is open on a mounted volume, and a dismount
 /// lifts that (the other handles become stale); closing the locking handle ends the lock, and a
 /// dismounted volume mounts again at its next open. Opens fail as core.FailCall makes either
-/// "CreateFileW" (shared with the file store's opens) or "CreateFileW volume" (volumes only) fail.
+/// "CreateFileW" (shared with the file store's opens) or "CreateFileW volume" (volumes only) fail;
+/// controls fail with "DeviceIoControl" (every code) or "DeviceIoControl storage query"
+/// (IOCTL_STORAGE_QUERY_PROPERTY only).
 class SimVolumes final : public Volumes {
  public:
   explicit SimVolumes(SimCore& core) : core_(core) {}
@@ -68,6 +81,9 @@ class SimVolumes final : public Volumes {
 
  private:
   SimDrive* DriveOf(char letter);
+  static Bool AnswerStorageQuery(const SimDrive& d, const void* in, std::uint32_t inSize, void* out,
+                                 std::uint32_t outSize, std::uint32_t* bytesReturned,
+                                 std::uint32_t* error);
   void OnClose(Handle h);
 
   SimCore& core_;

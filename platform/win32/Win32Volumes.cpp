@@ -3,7 +3,32 @@
 
 #include "platform/win32/WindowsSupport.h"
 
+#include <winioctl.h>
+
+#include <cstddef>
+
 namespace platform::win32 {
+
+// The seam spells the storage query's codes, sizes and offsets portably; they must be Windows'
+// own on both the 32-bit and the 64-bit build.
+static_assert(kIoctlStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
+static_assert(kSmartRcvDriveData == SMART_RCV_DRIVE_DATA);
+static_assert(kStoragePropertyQuerySize == sizeof(STORAGE_PROPERTY_QUERY));
+static_assert(kStorageDeviceProperty == StorageDeviceProperty);
+static_assert(kPropertyStandardQuery == PropertyStandardQuery);
+static_assert(kStorageDeviceBusTypeOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType));
+static_assert(sizeof(STORAGE_BUS_TYPE) == 4);
+static_assert(kStorageDeviceDescriptorSize == sizeof(STORAGE_DEVICE_DESCRIPTOR));
+static_assert(kBusTypeScsi == BusTypeScsi && kBusTypeAtapi == BusTypeAtapi &&
+              kBusTypeAta == BusTypeAta && kBusType1394 == BusType1394 &&
+              kBusTypeSsa == BusTypeSsa && kBusTypeFibre == BusTypeFibre &&
+              kBusTypeUsb == BusTypeUsb && kBusTypeRaid == BusTypeRAID &&
+              kBusTypeIscsi == BusTypeiScsi && kBusTypeSas == BusTypeSas &&
+              kBusTypeSata == BusTypeSata && kBusTypeSd == BusTypeSd && kBusTypeMmc == BusTypeMmc &&
+              kBusTypeVirtual == BusTypeVirtual &&
+              kBusTypeFileBackedVirtual == BusTypeFileBackedVirtual &&
+              kBusTypeSpaces == BusTypeSpaces && kBusTypeNvme == BusTypeNvme &&
+              kBusTypeScm == BusTypeSCM && kBusTypeUfs == BusTypeUfs);
 
 std::uint32_t Win32Volumes::GetDriveTypeW(const char16_t* rootName) {
   return ::GetDriveTypeW(W(rootName));

@@ -14,6 +14,13 @@ const std::map<std::string, std::uint32_t> kDriveTypes = {
     {"unknown", 0}, {"noroot", 1}, {"removable", 2}, {"fixed", 3},
     {"remote", 4},  {"cdrom", 5},  {"ramdisk", 6}};
 
+// STORAGE_BUS_TYPE values by the names a scenario gives them.
+const std::map<std::string, std::uint32_t> kBusTypes = {
+    {"unknown", 0x00},    {"scsi", 0x01},   {"atapi", 0x02}, {"ata", 0x03},  {"1394", 0x04},
+    {"ssa", 0x05},        {"fibre", 0x06},  {"usb", 0x07},   {"raid", 0x08}, {"iscsi", 0x09},
+    {"sas", 0x0A},        {"sata", 0x0B},   {"sd", 0x0C},    {"mmc", 0x0D},  {"virtual", 0x0E},
+    {"filebacked", 0x0F}, {"spaces", 0x10}, {"nvme", 0x11},  {"scm", 0x12},  {"ufs", 0x13}};
+
 struct Refused {
   std::string message;
 };
@@ -42,7 +49,8 @@ char Letter(const std::string& word) {
   throw Refused{"'" + word + "' is not a drive letter A to Z"};
 }
 
-// "drive E removable [ata] [openfails]" and "arrive E removable [ata]" share this tail.
+// "drive E fixed [ata] [openfails] [bus BUS]" and "arrive E fixed [ata] [bus BUS]" share this
+// tail.
 DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
   if (w.size() < at + 2) throw Refused{"expected a drive letter and a type"};
   DriveSpec d;
@@ -58,8 +66,20 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
       d.answersAta = true;
     } else if (w[i] == "openfails") {
       d.openFails = true;
+    } else if (w[i] == "bus") {
+      if (++i == w.size()) throw Refused{"expected a bus after 'bus' (nvme, usb, queryfails, ...)"};
+      auto bus = kBusTypes.find(w[i]);
+      if (w[i] == "queryfails") {
+        d.busQueryFails = true;
+      } else if (bus != kBusTypes.end()) {
+        d.busType = bus->second;
+      } else {
+        std::string names;
+        for (const auto& [name, value] : kBusTypes) names += name + ", ";
+        throw Refused{"unknown bus '" + w[i] + "' (" + names + "queryfails)"};
+      }
     } else {
-      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails)"};
+      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails, bus BUS)"};
     }
   }
   return d;
@@ -192,6 +212,13 @@ void ParseLine(Scenario& s, std::string_view fullLine) {
 
 }  // namespace
 
+const char* BusName(std::uint32_t busType) {
+  for (const auto& [name, value] : kBusTypes) {
+    if (value == busType) return name.c_str();
+  }
+  return nullptr;
+}
+
 std::variant<Scenario, ScenarioError> ParseScenario(std::string_view text) {
   Scenario s;
   int number = 0;
@@ -228,8 +255,9 @@ std::string_view DefaultScenarioText() {
 # volumes only, a USB stick plugged in, the optical lock switched on and off, write protection
 # set and cleared through the tag file, the stick pulled out, and a stop.
 drive C fixed ata        # internal ATA disk: never locked
+drive D fixed bus nvme   # internal NVMe data disk: no answer to the ATA probe, internal bus
 drive E removable        # USB stick
-drive F fixed            # USB hard disk: fixed, but no answer to the ATA probe
+drive F fixed bus usb    # USB hard disk: fixed, no answer to the ATA probe, external bus
 drive G cdrom
 drive R ramdisk
 policy truefalse

@@ -16,7 +16,12 @@ struct DriveSpec {
   std::uint32_t type = 1;
   bool answersAta = false;
   bool openFails = false;
+  std::uint32_t busType = 7;   ///< STORAGE_BUS_TYPE its bus query reports; 7 is USB
+  bool busQueryFails = false;  ///< the bus query fails instead
 };
+
+/// The scenario name of a STORAGE_BUS_TYPE value ("nvme"), or null for one without a name.
+const char* BusName(std::uint32_t busType);
 
 /// One device of the portable-device class.
 struct PortableDeviceSpec {

@@ -36,6 +36,16 @@ const char* TypeName(std::uint32_t type) {
   return type < 7 ? kNames[type] : "other";
 }
 
+// The bus a fixed disk's query reports, as the scenario names it; empty for other drives. The
+// guard asks only the disks that do not answer the ATA probe.
+std::string BusText(std::uint32_t type, bool answersAta, std::uint32_t busType, bool queryFails) {
+  if (type != platform::kDriveFixed) return "";
+  if (answersAta) return "(ATA answer)";
+  if (queryFails) return "query fails";
+  const char* name = BusName(busType);
+  return name != nullptr ? name : "bus " + std::to_string(busType);
+}
+
 std::string Seconds(std::uint64_t ms) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%4llu.%03llu", static_cast<unsigned long long>(ms / 1000),
@@ -63,6 +73,9 @@ platform::sim::SimDrive SimDriveOf(const DriveSpec& spec) {
   d.volumePresent = spec.type > platform::kDriveNoRootDir;
   d.answersAtaIdentify = spec.answersAta;
   d.openFails = spec.openFails;
+  d.busType = spec.busType;
+  d.busQuery = spec.busQueryFails ? platform::sim::SimBusQuery::kFails
+                                  : platform::sim::SimBusQuery::kAnswers;
   return d;
 }
 
@@ -134,8 +147,12 @@ std::string BuildMachine(platform::sim::SimMachine& sim, const Scenario& s) {
 
 std::string Describe(const Event& e) {
   switch (e.kind) {
-    case Event::Kind::Arrive:
-      return std::string("arrive ") + e.drive.letter + ": " + TypeName(e.drive.type);
+    case Event::Kind::Arrive: {
+      std::string bus =
+          BusText(e.drive.type, e.drive.answersAta, e.drive.busType, e.drive.busQueryFails);
+      return std::string("arrive ") + e.drive.letter + ": " + TypeName(e.drive.type) +
+             (bus.empty() ? "" : " (" + bus + ")");
+    }
     case Event::Kind::Remove:
       return std::string("remove ") + e.drive.letter + ":";
     case Event::Kind::Control:
@@ -244,7 +261,10 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
                    return e.kind == Event::Kind::Arrive && e.drive.letter == c;
                  });
     if (!named && !d.volumePresent) continue;
-    out.drives.push_back(DriveOutcome{c, d.type, d.mounted, d.lockedBy != platform::kNullHandle,
+    out.drives.push_back(DriveOutcome{c, d.type,
+                                      BusText(d.type, d.answersAtaIdentify, d.busType,
+                                              d.busQuery == platform::sim::SimBusQuery::kFails),
+                                      d.mounted, d.lockedBy != platform::kNullHandle,
                                       static_cast<std::uint64_t>(d.lockedBy)});
   }
   auto value =
@@ -322,10 +342,11 @@ void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
   for (const std::string& line : outcome.timeline) out << line << "\n";
   for (const std::string& note : outcome.notes) out << "note: " << note << "\n";
   out << "\nFinal state at " << Seconds(outcome.endMs) << " s:\n";
-  out << "  Drive  Type       Volume      Lock\n";
+  out << "  Drive  Type       Bus          Volume      Lock\n";
   for (const DriveOutcome& d : outcome.drives) {
-    char line[96];
-    std::snprintf(line, sizeof line, "  %c:     %-10s %-11s %s", d.letter, TypeName(d.type),
+    char line[128];
+    std::snprintf(line, sizeof line, "  %c:     %-10s %-12s %-11s %s", d.letter, TypeName(d.type),
+                  d.bus.empty() ? "-" : d.bus.c_str(),
                   d.type <= 1 ? "-" : (d.mounted ? "mounted" : "dismounted"),
                   d.locked ? "locked" : "-");
     out << line;

@@ -16,6 +16,7 @@ namespace simulator {
 struct DriveOutcome {
   char letter = 'A';
   std::uint32_t type = 1;
+  std::string bus;  ///< what its bus query reports, for fixed disks: "nvme", "query fails"
   bool mounted = true;
   bool locked = false;
   std::uint64_t lockedBy = 0;

@@ -1,18 +1,22 @@
 // What the end-to-end suite needs done that Wine's own tools cannot do: custom control codes,
 // device broadcasts from the service's window station, the service's security descriptor,
-// drive letters through Wine's mount manager, and waiting for a process to end.
+// drive letters through Wine's mount manager, a volume's storage bus, and waiting for a process
+// to end.
 //
 //   tarvel-e2e-probe control CODE             ControlService; prints the status given back
 //   tarvel-e2e-probe device EVENT MASK|LETTER SendMessageW(WM_DEVICECHANGE) to the hidden window
 //   tarvel-e2e-probe security                 QueryServiceObjectSecurity; who may do what
 //   tarvel-e2e-probe sddl TEXT                the same analysis of a descriptor given as SDDL
 //   tarvel-e2e-probe drive LETTER TYPE DIR    defines a drive letter of a type (Wine only)
+//   tarvel-e2e-probe bus LETTER               the bus type the volume's disk reports
 //   tarvel-e2e-probe gone PID SECONDS         waits for a process to end
 #include "platform/win32/WindowsSupport.h"
 // dbt.h and sddl.h need windows.h first.
 #include <dbt.h>
 #include <sddl.h>
+#include <winioctl.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -27,7 +31,7 @@ namespace {
 constexpr wchar_t kServiceName[] = L"Tarvel Service";
 
 int Usage() {
-  std::fprintf(stderr, "usage: tarvel-e2e-probe control|device|security|sddl|drive|gone ...\n");
+  std::fprintf(stderr, "usage: tarvel-e2e-probe control|device|security|sddl|drive|bus|gone ...\n");
   return 2;
 }
 
@@ -205,6 +209,36 @@ int Drive(const wchar_t* letter, const wchar_t* type, const wchar_t* dir) {
   return error == 0 && ::GetDriveTypeW(root) == driveType ? 0 : 1;
 }
 
+// IOCTL_STORAGE_QUERY_PROPERTY for the device descriptor, as the guard asks it, on the volume.
+int Bus(const wchar_t* letter) {
+  wchar_t path[] = {L'\\', L'\\', L'.', L'\\', static_cast<wchar_t>(std::towupper(letter[0])),
+                    L':',  0};
+  HANDLE volume =
+      ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+  if (volume == INVALID_HANDLE_VALUE) {
+    std::printf("bus %lc: open error %lu\n", path[4], ::GetLastError());
+    return 1;
+  }
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  alignas(8) BYTE buffer[1024] = {};
+  DWORD returned = 0;
+  BOOL ok = ::DeviceIoControl(volume, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, buffer,
+                              sizeof buffer, &returned, nullptr);
+  DWORD error = ::GetLastError();
+  ::CloseHandle(volume);
+  if (!ok || returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(STORAGE_BUS_TYPE)) {
+    std::printf("bus %lc: no answer (error %lu, %lu bytes)\n", path[4], ok ? 0 : error, returned);
+    return 1;
+  }
+  const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer);
+  std::printf("bus %lc: type %d, removable media %d\n", path[4],
+              static_cast<int>(descriptor->BusType), descriptor->RemovableMedia ? 1 : 0);
+  return 0;
+}
+
 int Gone(DWORD pid, DWORD seconds) {
   HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
   if (process == nullptr) {
@@ -227,6 +261,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"security" && argc == 2) return Security();
   if (command == L"sddl" && argc == 3) return Sddl(argv[2]);
   if (command == L"drive" && argc == 5) return Drive(argv[2], argv[3], argv[4]);
+  if (command == L"bus" && argc == 3) return Bus(argv[2]);
   if (command == L"gone" && argc == 4) {
     return Gone(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
   }

@@ -3,6 +3,8 @@
 
 scenarios=0
 failed=0
+# scenario_tag: printed in every scenario line (the build under test).
+scenario_tag=${scenario_tag:-}
 
 # scenario TITLE: starts a scenario; check and note add to it; done_scenario prints its line.
 scenario() {
@@ -25,17 +27,17 @@ done_scenario() {
   local notes=""
   ((${#scenario_notes[@]})) && notes=" [${scenario_notes[*]}]"
   if ((${#scenario_failures[@]} == 0)); then
-    printf 'ok   %2d %s%s\n' "$scenarios" "$scenario_title" "$notes"
+    printf 'ok   %2d %s%s%s\n' "$scenarios" "${scenario_tag:+$scenario_tag }" "$scenario_title" "$notes"
   else
     ((failed++))
-    printf 'FAIL %2d %s%s\n' "$scenarios" "$scenario_title" "$notes"
+    printf 'FAIL %2d %s%s%s\n' "$scenarios" "${scenario_tag:+$scenario_tag }" "$scenario_title" "$notes"
     local f
     for f in "${scenario_failures[@]}"; do printf '         failed: %s\n' "$f"; done
   fi
 }
 
 finish() {
-  echo "$scenarios scenarios, $failed failed"
+  echo "${scenario_tag:+$scenario_tag }$scenarios scenarios, $failed failed"
   ((failed == 0))
   exit $?
 }
@@ -136,3 +138,5 @@ vol_has() {
 
 # reg_value KEY NAME VALUE: reg query prints VALUE (for example 0x1) for the value.
 reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qiE -- "[[:space:]]$3\$"; }
+# The same through Wine's 64-bit reg: what a 64-bit process sees.
+reg_value64() { W64 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qiE -- "[[:space:]]$3\$"; }

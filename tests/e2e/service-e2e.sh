@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
 # The real service and tarvelctl end to end under Wine, in a private prefix that is removed
 # afterwards. One line per scenario; the exit status is the number of failed scenarios (capped).
-# Usage: service-e2e.sh BUILD_DIR   (holds tarvel-service.exe, tarvelctl.exe, tarvel-e2e-probe.exe)
+# Usage: service-e2e.sh BUILD_DIR [PEER_BUILD_DIR]
+#   BUILD_DIR holds tarvel-service.exe, tarvelctl.exe and tarvel-e2e-probe.exe of one build: the
+#   shipped i686 build runs under `wine` as a 32-bit service on 64-bit Windows (WOW64), the
+#   x86_64 build under `wine64`. What differs by bitness comes from the build under test: the
+#   service's directory (SysWOW64 or System32, the other one holding decoys that must be
+#   ignored), the machine type tarvelctl reports, the directory write-protect picks for an
+#   image of the other machine type. PEER_BUILD_DIR, the other bitness's build, sends one
+#   device broadcast from a program of the other bitness; the i686 run needs it (a 64-bit
+#   sender reaching the 32-bit window procedure).
 #
 # What the suite reads:
 # - every debug line of the service, narrow and wide, through `tarvelctl log --local` (the
@@ -12,9 +20,19 @@
 #   trace names each volume path the service opens and each control sent on the handle.
 set -uo pipefail
 bin=$(cd "$1" && pwd)
+peer=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../wine/wine-prefix.sh
 . "$here/../wine/wine-prefix.sh"
+launcher=$(wine_for "$bin/tarvel-service.exe") || exit 1
+arch=$(build_arch "$bin/tarvel-service.exe")
+if [[ $arch == i386 ]]; then
+  sysdir_name=syswow64 other_name=system32 other_arch=x64 build_kind="i386 under WOW64"
+else
+  sysdir_name=system32 other_name=syswow64 other_arch=i386 build_kind="x64"
+fi
+# Every line of the suite names the build it ran on.
+scenario_tag="[$arch]"
 wine_prefix_create
 # TARVEL_E2E_KEEP=1 keeps the folder with the logs and the prefix for a look afterwards.
 if [[ -n ${TARVEL_E2E_KEEP:-} ]]; then
@@ -23,14 +41,20 @@ fi
 begin=$SECONDS
 
 tarvel=$WINEPREFIX/drive_c/tarvel
-system32=$WINEPREFIX/drive_c/windows/system32
+# The service's directory, as Linux and as its programs see it, and the other one.
+sysdir=$WINEPREFIX/drive_c/windows/$sysdir_name
+sysdir_win="C:\\windows\\$sysdir_name"
+otherdir=$WINEPREFIX/drive_c/windows/$other_name
 dbwin=$wine_tmp/dbwin.log
 trace=$wine_tmp/services.trace
 out=$wine_tmp/out
+policies='HKLM\SYSTEM\CurrentControlSet\Control\StorageDevicePolicies'
 mkdir -p "$tarvel"
 cp "$bin/tarvel-service.exe" "$bin/tarvelctl.exe" "$bin/tarvel-e2e-probe.exe" "$tarvel/"
 
-W() { timeout 60 "$WINE64" "$@"; }
+W() { timeout 60 "$launcher" "$@"; }
+# Wine's own 64-bit tools (reg), for what a 64-bit process sees.
+W64() { timeout 60 "$WINE64" "$@"; }
 # Runs a Windows program with its stdout and stderr together, without the CRs of its line ends.
 windows() {
   local rc
@@ -48,7 +72,7 @@ probe() { windows 'C:\tarvel\tarvel-e2e-probe.exe' "$@"; }
 # that keeps it up, so that ending it at the end shuts the prefix down as Windows shuts down.
 # Being the first Wine program, it starts services.exe, which passes its WINEDEBUG and stderr on
 # to the services.
-WINEDEBUG=-all,+pid,+debugstr,+file timeout 290 "$WINE64" 'C:\tarvel\tarvelctl.exe' log --local \
+WINEDEBUG=-all,+pid,+debugstr,+file timeout 290 "$launcher" 'C:\tarvel\tarvelctl.exe' log --local \
   >"$dbwin" 2>"$trace" &
 monitor=$!
 wait_for 20 grep -q 'watching debug output' "$trace" ||
@@ -58,7 +82,18 @@ for d in E:2 F:5 G:4 H:6; do
   probe drive "${d%%:*}" "${d##*:}" "$wine_tmp/vol-${d%%:*}" >>"$out.drives" ||
     { echo "FAIL setup: drive ${d%%:*} of type ${d##*:}"; cat "$out.drives"; exit 1; }
 done
-echo "     prefix ready in $((SECONDS - begin)) s: drives E: removable, F: CD-ROM, G: remote, H: RAM disk"
+# A peer probe of the other bitness, for one broadcast across the WOW64 boundary.
+peer_probe=
+if [[ -n $peer && -f $peer/tarvel-e2e-probe.exe ]]; then
+  peer_probe='C:\tarvel\peer\tarvel-e2e-probe.exe'
+  mkdir -p "$tarvel/peer"
+  cp "$peer/tarvel-e2e-probe.exe" "$tarvel/peer/"
+fi
+peer_send() { timeout 60 "$(wine_for "$tarvel/peer/tarvel-e2e-probe.exe")" "$peer_probe" "$@" 2>&1 | tr -d '\r'; }
+# Decoys in the directory that is not the service's: a policy with both locks on and a tag of 1.
+cp "$here/../wine/data/DevState-on-on.ini" "$otherdir/DevState.ini"
+printf '[State]\r\nkey=1\r\n' >"$otherdir/ReadTag.ini"
+echo "     $build_kind build ($bin), its files in $sysdir_name; prefix ready in $((SECONDS - begin)) s: drives E: removable, F: CD-ROM, G: remote, H: RAM disk"
 
 # --- 1
 scenario "started outside the Service Control Manager: the registration line, exit code 0"
@@ -83,12 +118,12 @@ done_scenario
 
 # --- 3
 scenario "install: own process, automatic start, recovery and the security descriptor"
-ctl policy write --removable off --optical off -o 'C:\windows\system32\DevState.ini' >"$out" 2>&1
-check "policy write DevState.ini (both off)" test -s "$system32/DevState.ini"
+ctl policy write --removable off --optical off -o "$sysdir_win\\DevState.ini" >"$out" 2>&1
+check "policy write DevState.ini (both off) in $sysdir_name" test -s "$sysdir/DevState.ini"
 WINEDEBUG=-all,fixme+service ctl install >"$out.install"
 check "install exits 0" test $? -eq 0
 check "registers the quoted executable beside the tool" grep -qF \
-  'Installed Tarvel Service: "C:\tarvel\tarvel-service.exe" (x64)' "$out.install"
+  'Installed Tarvel Service: "C:\tarvel\tarvel-service.exe" ('"$arch"')' "$out.install"
 sddl=$(sed -n 's/^Security: //p' "$out.install")
 check "prints the descriptor it sets" test -n "$sddl"
 check "calls SetServiceObjectSecurity with DACL_SECURITY_INFORMATION" \
@@ -131,6 +166,8 @@ check "startup order" in_order "$m" "$pid" '(VexService) Success registry encryp
 check "Start Wait after the policy load" in_order "$m" "$pid" \
   '(VexService) Success registry encryption client!' '(VexService) Start Wait'
 check "DevState.ini found" no_line "$m" "$pid" '(VexService) Input path is not exist'
+check "the $other_name decoy tag (key 1) is not followed" \
+  not wait_for 2 reg_value "$policies" WriteProtect 0x1
 ctl status >"$out" 2>&1
 check "status RUNNING" grep -qx '  state:             RUNNING' "$out"
 check "accepted controls: SHUTDOWN only" grep -qx '  accepted controls: SHUTDOWN' "$out"
@@ -142,7 +179,7 @@ ctl status >"$out" 2>&1; check "still RUNNING" grep -qx '  state:             RU
 done_scenario
 
 # --- 6
-scenario "PolicyFile with both locks off: nothing taken, WM_DEVICECHANGE not passed to the guard"
+scenario "PolicyFile with both locks off (the $other_name decoy has both on): nothing taken, WM_DEVICECHANGE not passed to the guard"
 check "start-up pass takes no volume" not vol_has "$trace0" "$pid" '9001[8]'
 check "start-up pass opens the RAM disk for the ATA probe only" vol_has "$trace0" "$pid" 'H: 7c088'
 check "start-up pass leaves E: and F: alone" not vol_has "$trace0" "$pid" '[EF]: '
@@ -171,7 +208,12 @@ scenario "lock toggles reach the volumes (Wine accepts the locks without enforci
 t=$(trace_mark)
 ctl removable on >/dev/null 2>&1
 check "128: E: dismounted and locked" vol_has "$t" "$pid" 'E: 90020' 'E: 90018'
-check "128: RAM disk and ATA-less fixed disks too" vol_has "$t" "$pid" 'H: 90018' 'C: 90018'
+check "128: RAM disk too" vol_has "$t" "$pid" 'H: 90020' 'H: 90018'
+probe bus C >"$out" 2>&1
+check "Wine reports C: on BusTypeScsi" grep -q '^bus C: type 1,' "$out"
+check "128: C: (no ATA answer, SCSI bus) probed and asked for its bus" \
+  vol_has "$t" "$pid" 'C: 7c088' 'C: 2d1400'
+check "128: C: neither dismounted nor locked" not vol_has "$t" "$pid" 'C: 900(18|20)'
 check "128: CD-ROM and network drive untouched" not vol_has "$t" "$pid" '[FG]: '
 t=$(trace_mark)
 ctl optical on >/dev/null 2>&1
@@ -182,6 +224,7 @@ check "131: F: unlocked" vol_has "$t" "$pid" 'F: 9001c'
 t=$(trace_mark)
 ctl removable off >/dev/null 2>&1
 check "129: E: unlocked" vol_has "$t" "$pid" 'E: 9001c'
+check "129: C: not given back: it was never taken" not vol_has "$t" "$pid" 'C: 9001c'
 check "G: (network) never opened" not vol_has "$trace0" "$pid" 'G: '
 done_scenario
 
@@ -202,12 +245,28 @@ m=$(mark)
 probe device arrival E >"$out" 2>&1
 check "both off: the window procedure ran" has_line "$m" "$pid" 'WndProc WndProc WndProc WndProc'
 check "both off: not passed on" no_line "$m" "$pid" '(VexService) Get Device change in WndProc'
+if [[ -n $peer_probe ]]; then
+  # A program of the other bitness sends the broadcast: Wine converts it across WOW64.
+  ctl removable on >/dev/null 2>&1
+  m=$(mark)
+  peer_send device arrival E >"$out"
+  check "a $other_arch sender's arrival answered TRUE" grep -q 'returned 1$' "$out"
+  check "and handled by the $arch window procedure" in_order "$m" "$pid" \
+    '(VexService) Get Device change in WndProc' '(VexService) Device arrival' \
+    '(VexService) Handle device arrival finish'
+  ctl removable off >/dev/null 2>&1
+  note "broadcast from a $other_arch sender"
+elif [[ $arch == i386 ]]; then
+  check "a 64-bit sender (give the x86_64 build as PEER_BUILD_DIR)" false
+fi
 done_scenario
 
 # --- 10
 scenario "stop with code 255: the stop lines, STOPPED, the process gone"
 t=$(trace_mark)
 ctl stop >"$out" 2>&1; check "stop exits 0" test $? -eq 0
+check "over the whole run, C: never dismounted nor locked" not vol_has "$trace0" "$pid" 'C: 900(18|20)'
+check "while E: was, by the toggles and the arrivals" vol_has "$trace0" "$pid" 'E: 90020' 'E: 90018'
 check "tarvelctl saw the process end" grep -q "process $pid has ended" "$out"
 probe gone "$pid" 5 >"$out" 2>&1; check "process $pid gone" test $? -eq 0
 check "Finish Main" trace_has "$t" "$pid" '(VexService) Finish Main'
@@ -216,8 +275,8 @@ done_scenario
 
 # --- 11
 scenario "DevState.ini missing, SysSecurity.ini present (removable on): the fallback sets the lock"
-rm -f "$system32/DevState.ini"
-ctl policy write --removable on --optical off -o 'C:\windows\system32\SysSecurity.ini' >/dev/null 2>&1
+rm -f "$sysdir/DevState.ini"
+ctl policy write --removable on --optical off -o "$sysdir_win\\SysSecurity.ini" >/dev/null 2>&1
 m=$(mark)
 t=$(trace_mark)
 ctl start >"$out" 2>&1; check "start exits 0" test $? -eq 0
@@ -227,10 +286,15 @@ check "DevState.ini reported missing, once" test "$(count_line "$m" "$pid" '(Vex
 W reg query 'HKLM\System\CurrentControlSet\Control\Class\{EEC5AD98-8080-425F-922A-DABF3DE3F69A}' >/dev/null 2>&1
 check "no WPD class in the prefix (Wine cannot switch devices)" test $? -ne 0
 check "decrypted: E: taken at start-up" vol_has "$t" "$pid" 'E: 90020' 'E: 90018'
+check "C: left alone at start-up" not vol_has "$t" "$pid" 'C: 900(18|20)'
 check "optical lock stays off" not vol_has "$t" "$pid" 'F: '
 m=$(mark)
 probe device arrival E >"$out" 2>&1
 check "arrival passed to the guard" has_line "$m" "$pid" '(VexService) Get Device change in WndProc'
+probe device arrival C >"$out" 2>&1
+probe device remove C >"$out" 2>&1
+check "a removal rebuilds the locks" has_line "$m" "$pid" '(VexService) Device remove complete'
+check "an arrival and a removal of C: leave it alone" not vol_has "$t" "$pid" 'C: 900(18|20)'
 done_scenario
 
 # --- 12
@@ -240,11 +304,11 @@ follow() {  # follow VALUE: wait until the registry holds it; prints the time ta
   wait_for 2 reg_value "$policies" WriteProtect "0x$1" || return 1
   elapsed+=" $(awk -v a="$from" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')s"
 }
-policies='HKLM\SYSTEM\CurrentControlSet\Control\StorageDevicePolicies'
 elapsed=
 ctl write-protect 1 >"$out" 2>&1; check "write-protect 1 exits 0" test $? -eq 0
-check "ReadTag.ini in system32 (x64 service), ANSI" cmp -s "$system32/ReadTag.ini" <(printf '[State]\r\nkey=1\r\n')
+check "ReadTag.ini in $sysdir_name ($arch service), ANSI" cmp -s "$sysdir/ReadTag.ini" <(printf '[State]\r\nkey=1\r\n')
 check "0 -> 1" follow 1
+check "in the shared HKLM\\SYSTEM: a 64-bit reg reads 0x1" reg_value64 "$policies" WriteProtect 0x1
 ctl write-protect 0 >/dev/null 2>&1; check "1 -> 0" follow 0
 ctl write-protect 1 >/dev/null 2>&1; check "0 -> 1 again" follow 1
 W reg add "$policies" /v WriteProtect /t REG_DWORD /d 0 /f >/dev/null 2>&1
@@ -259,10 +323,14 @@ ctl check >"$out.check" 2>&1; rc=$?
 cp "$out.check" "$wine_tmp/check-running.txt"
 check "running: exit 2 (got $rc)" test "$rc" -eq 2
 check "verdict: cannot tell" grep -qx 'Tarvel Service check: cannot tell (exit 2)' "$out.check"
-# Wine 8 answers QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS) with 124, and returns an
-# empty DACL; C: and Z: fail the ATA probe there, so the removable lock covers them too.
+# Wine 8 answers QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS) with 124 and returns an
+# empty DACL. Its C: reports a SCSI bus (internal); its Z: (the Unix root) refuses the open, so
+# its bus query fails and the removable lock covers it, and Wine's refusal is no lock.
 check "exactly what cannot be told" grep -qx \
-  '  cannot tell: service.recovery service.security volume.C volume.E volume.H volume.Z' "$out.check"
+  '  cannot tell: service.recovery service.security volume.E volume.H volume.Z' "$out.check"
+check "C: internal: on an internal bus" grep -qE \
+  '^  ok +volume.C: C: a fixed disk that does not answer the ATA probe, on an internal bus \(type 1\): never locked$' \
+  "$out.check"
 check "recovery: Wine's error for the query" grep -qE \
   '^  cannot tell +service.recovery: cannot read the recovery options: .* \(124\)$' "$out.check"
 check "running, with its process id" grep -qE "^  ok +service.running: running, process $pid\$" "$out.check"
@@ -289,7 +357,7 @@ cp "$out.check" "$wine_tmp/check-stopped.txt"
 check "stopped: exit 1 (got $rc)" test "$rc" -eq 1
 check "verdict: drift" grep -qx 'Tarvel Service check: drift (exit 1)' "$out.check"
 check "names the service and the volumes it no longer holds" grep -qx \
-  '  drifting: service.running volume.C volume.E volume.H' "$out.check"
+  '  drifting: service.running volume.E volume.H' "$out.check"
 check "E: not held by a service that is not running" grep -qF \
   'E: a removable drive, to be held locked and dismounted (removable lock on); not locked: the service is not running, and an open succeeds' \
   "$out.check"
@@ -298,7 +366,7 @@ ctl check >"$out.check" 2>&1; rc=$?
 cp "$out.check" "$wine_tmp/check-writeprotect.txt"
 check "WriteProtect by hand: exit 1 (got $rc)" test "$rc" -eq 1
 check "names writeProtection" grep -qx \
-  '  drifting: service.running volume.C volume.E volume.H writeProtection' "$out.check"
+  '  drifting: service.running volume.E volume.H writeProtection' "$out.check"
 check "the evidence" grep -qE '^  drift +writeProtection: disagree: the tag asks for 0, WriteProtect is 1$' "$out.check"
 m=$(mark)
 ctl start >"$out" 2>&1; check "started again" test $? -eq 0
@@ -309,7 +377,7 @@ done_scenario
 
 # --- 14
 scenario "tarvelctl log: DBWIN in the session's form works; the global form gets nothing"
-(timeout 30 "$WINE64" 'C:\tarvel\tarvelctl.exe' log --global --for 3 >"$out.global" 2>"$out.global.err" &)
+(timeout 30 "$launcher" 'C:\tarvel\tarvelctl.exe' log --global --for 3 >"$out.global" 2>"$out.global.err" &)
 wait_for 10 grep -q watching "$out.global.err"
 m=$(mark)
 probe device arrival E >/dev/null 2>&1
@@ -321,8 +389,8 @@ done_scenario
 # --- 15
 scenario "DevState.ini with the optical lock: F: taken at start-up; uninstall stops the service first"
 ctl stop >/dev/null 2>&1
-rm -f "$system32/SysSecurity.ini"
-ctl policy write --removable off --optical on -o 'C:\windows\system32\DevState.ini' >/dev/null 2>&1
+rm -f "$sysdir/SysSecurity.ini"
+ctl policy write --removable off --optical on -o "$sysdir_win\\DevState.ini" >/dev/null 2>&1
 t=$(trace_mark)
 ctl start >"$out" 2>&1; check "start exits 0" test $? -eq 0
 pid=$(sed -n 's/^  process id: *//p' "$out")
@@ -335,18 +403,19 @@ W sc query "Tarvel Service" >/dev/null 2>&1; check "no longer registered" test $
 done_scenario
 
 # --- 16
-scenario "write-protect writes where the registered executable's machine type says"
-{  # The first bytes of an i386 image: "MZ", e_lfanew 0x40, "PE\0\0", machine 0x014C.
+scenario "write-protect writes where the registered executable's machine type says ($other_arch image: $other_name)"
+{  # The first bytes of a PE image: "MZ", e_lfanew 0x40, "PE\0\0", then the machine type.
   printf 'MZ'
   head -c 58 /dev/zero
-  printf '\x40\x00\x00\x00PE\x00\x00\x4c\x01'
+  printf '\x40\x00\x00\x00PE\x00\x00'
+  if [[ $other_arch == i386 ]]; then printf '\x4c\x01'; else printf '\x64\x86'; fi
   head -c 200 /dev/zero
-} >"$tarvel/i386-service.exe"
-ctl install --exe 'C:\tarvel\i386-service.exe' >"$out" 2>&1
-check "an i386 image registers" grep -q '(i386)' "$out"
-rm -f "$WINEPREFIX/drive_c/windows/syswow64/ReadTag.ini"
+} >"$tarvel/other-service.exe"
+ctl install --exe 'C:\tarvel\other-service.exe' >"$out" 2>&1
+check "an $other_arch image registers" grep -q "($other_arch)" "$out"
+rm -f "$otherdir/ReadTag.ini"
 ctl write-protect 1 >"$out" 2>&1; check "write-protect exits 0" test $? -eq 0
-check "SysWOW64 for a 32-bit service on 64-bit Windows" test -f "$WINEPREFIX/drive_c/windows/syswow64/ReadTag.ini"
+check "$other_name for a $other_arch service on 64-bit Windows" test -f "$otherdir/ReadTag.ini"
 ctl uninstall >/dev/null 2>&1
 done_scenario
 
@@ -369,5 +438,5 @@ else
 fi
 done_scenario
 
-echo "     $((SECONDS - begin)) s; Wine limits: volume locks not enforced, no shutdown control for services, service security stubbed, WPD class left unregistered"
+echo "     $build_kind: $((SECONDS - begin)) s; Wine limits: volume locks not enforced, no shutdown control for services, service security stubbed, WPD class left unregistered"
 finish

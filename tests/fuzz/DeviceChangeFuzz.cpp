@@ -37,8 +37,15 @@ struct Letter {
   bool arrivalLocks;   ///< an arrival of it under its lock leaves it locked
 };
 
-// A stick, a disc, a USB hard disk, a RAM disk, an internal ATA disk, a network drive and a
-// stick that refuses every open.
+// A fixed disk that fails the ATA probe and reports an internal bus.
+SimDrive NvmeDisk() {
+  SimDrive d{platform::kDriveFixed, true};
+  d.busType = platform::kBusTypeNvme;
+  return d;
+}
+
+// A stick, a disc, a USB hard disk, a RAM disk, an internal ATA disk, a network drive, a
+// stick that refuses every open and an internal NVMe disk.
 const Letter kLetters[] = {
     {'E', {platform::kDriveRemovable, true}, true, false, true},
     {'F', {platform::kDriveCdrom, true}, false, true, true},
@@ -47,6 +54,7 @@ const Letter kLetters[] = {
     {'I', {platform::kDriveFixed, true, true}, false, false, false},
     {'J', {platform::kDriveRemote, true}, false, false, false},
     {'K', {platform::kDriveRemovable, true, false, true}, false, false, false},
+    {'L', NvmeDisk(), false, false, false},
 };
 
 std::map<char, bool> LockedLetters(platform::sim::SimVolumes& volumes) {

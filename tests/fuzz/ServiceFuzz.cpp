@@ -81,8 +81,21 @@ struct Letter {
   char letter;
   SimDrive drive;
 };
-// A stick, a disc, a USB hard disk, a RAM disk, an internal ATA disk, a network drive and a
-// stick that refuses every open.
+// A fixed disk that fails the ATA probe and reports an internal bus.
+SimDrive NvmeDisk() {
+  SimDrive d{platform::kDriveFixed, true};
+  d.busType = platform::kBusTypeNvme;
+  return d;
+}
+
+// Whether a fixed disk's bus query names a bus it is plugged in by from outside.
+bool ExternalBus(const SimDrive& d) {
+  return d.busType == platform::kBusTypeUsb || d.busType == platform::kBusType1394 ||
+         d.busType == platform::kBusTypeSd || d.busType == platform::kBusTypeMmc;
+}
+
+// A stick, a disc, a USB hard disk, a RAM disk, an internal ATA disk, a network drive, a
+// stick that refuses every open and an internal NVMe disk.
 const Letter kLetters[] = {
     {'E', {platform::kDriveRemovable, true}},
     {'F', {platform::kDriveCdrom, true}},
@@ -91,6 +104,7 @@ const Letter kLetters[] = {
     {'I', {platform::kDriveFixed, true, true}},
     {'J', {platform::kDriveRemote, true}},
     {'K', {platform::kDriveRemovable, true, false, true}},
+    {'L', NvmeDisk()},
 };
 
 const std::uint32_t kCodes[] = {128, 129, 130, 131, 128, 129,   130,        131,
@@ -341,8 +355,9 @@ void Run::Broadcast(std::uint32_t event, char letter, std::uint8_t form) {
   // A well-formed arrival of a stick, a USB disk or a disc under its kind's lock leaves it locked.
   const SimDrive d = sim_.volumes.Drive(letter);
   if (!d.volumePresent || d.openFails) return;
-  const bool removableArrival = d.type == platform::kDriveRemovable ||
-                                (d.type == platform::kDriveFixed && !d.answersAtaIdentify);
+  const bool removableArrival =
+      d.type == platform::kDriveRemovable ||
+      (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d));
   if ((removableArrival && before.removable) ||
       (d.type == platform::kDriveCdrom && before.optical)) {
     FUZZ_CHECK(d.lockedBy != platform::kNullHandle);
@@ -515,12 +530,16 @@ void Run::Check(std::optional<Flags> full) {
       if (removable.contains(d.lockedBy)) FUZZ_CHECK(VolumeGuard::RemovableLock == 1);
       if (optical.contains(d.lockedBy)) FUZZ_CHECK(VolumeGuard::OpticalLock == 1);
     }
-    if (!full || !d.volumePresent || d.openFails) continue;
-    // Fixed disks and RAM disks count as removable unless they answer the ATA probe.
+    // RAM disks count as removable unless they answer the ATA probe; fixed disks only when they
+    // do not answer it and report an external bus. An internal disk is never locked.
     const bool removableKind =
         d.type == platform::kDriveRemovable ||
-        ((d.type == platform::kDriveFixed || d.type == platform::kDriveRamdisk) &&
-         !d.answersAtaIdentify);
+        (d.type == platform::kDriveRamdisk && !d.answersAtaIdentify) ||
+        (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d));
+    if (d.type == platform::kDriveFixed && !removableKind) {
+      FUZZ_CHECK(d.lockedBy == platform::kNullHandle);
+    }
+    if (!full || !d.volumePresent || d.openFails) continue;
     const bool covered =
         (removableKind && full->removable) || (d.type == platform::kDriveCdrom && full->optical);
     if (covered && d.lockedBy == platform::kNullHandle) {

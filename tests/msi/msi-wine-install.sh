@@ -1,15 +1,34 @@
 #!/usr/bin/env bash
-# The x86_64 test package installed, upgraded and removed by Wine's msiexec in a private prefix
-# that is removed afterwards: the service registered, configured, started, stopped with code 255
-# and deleted, older and same versions refused, the system directory's files left alone. One
-# line per scenario; the exit status is 0 when every scenario passed.
-# Usage: msi-wine-install.sh MSI VERSION WXS BIN_DIR WIXL   (BIN_DIR holds the x86_64 programs)
+# A package installed, upgraded and removed by Wine's (64-bit) msiexec in a private prefix that
+# is removed afterwards: the service registered, configured, started, stopped with code 255 and
+# deleted, older and same versions refused, the system directory's files left alone. One line
+# per scenario; the exit status is 0 when every scenario passed.
+# Usage: msi-wine-install.sh MSI VERSION WXS BIN_DIR WIXL
+#   With the i686 programs in BIN_DIR, MSI is the shipped package: it installs into Program
+#   Files (x86), its custom actions run the i686 tarvelctl under WOW64 and the service's files
+#   are those of SysWOW64. With the x86_64 programs it is the x64 test package (Program Files,
+#   System32).
 # shellcheck disable=SC2317  # the helpers below are run through check
 set -uo pipefail
 msi=$(realpath "$1") version=$2 wxs=$(realpath "$3") bin=$(realpath "$4") wixl=$5
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/wine/wine-prefix.sh
 . "$here/../wine/wine-prefix.sh"
+arch=$(build_arch "$bin/tarvel-service.exe")
+launcher=$(wine_for "$bin/tarvel-service.exe") || exit 1
+if [[ $arch == i386 ]]; then
+  msi_arch=x86 program_files="Program Files (x86)" sysdir_name=syswow64
+  program_files_re='Program Files \(x86\)'
+  product_re='Tarvel Service'
+  # A 32-bit package's product is registered in the 32-bit view, as on 64-bit Windows.
+  uninstall_key='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
+else
+  msi_arch=x64 program_files="Program Files" sysdir_name=system32
+  program_files_re='Program Files'
+  product_re='Tarvel Service \(x64 test build\)'
+  uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+fi
+scenario_tag="[$arch]"
 wine_prefix_create
 # TARVEL_MSI_KEEP=1 keeps the folder with the logs and the prefix for a look afterwards.
 if [[ -n ${TARVEL_MSI_KEEP:-} ]]; then
@@ -23,12 +42,10 @@ begin=$SECONDS
 W() { timeout 90 "$WINE64" "$@"; }
 quiet() { "$@" >/dev/null 2>&1; }
 windows_path() { echo "Z:${1//\//\\}"; }
-installed=$WINEPREFIX/drive_c/Program\ Files/Tarvel
-system32=$WINEPREFIX/drive_c/windows/system32
+installed=$WINEPREFIX/drive_c/$program_files/Tarvel
+sysdir=$WINEPREFIX/drive_c/windows/$sysdir_name
 out=$wine_tmp/out
 key='HKLM\System\CurrentControlSet\Services\Tarvel Service'
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-product_re='Tarvel Service \(x64 test build\)'
 
 # msiexec ACTION PACKAGE NAME: runs msiexec /qn with a verbose log in $out.NAME.log and what the
 # custom actions print in $out.NAME; returns msiexec's exit code (Linux keeps its low byte).
@@ -53,7 +70,8 @@ started() {
 ended_ok() { tr -d '\r' <"$1" | grep -q "^Action ended [0-9:]*: $2\. Return value 1\.$"; }
 reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qE "^\s+$2\s+REG_\w+\s+$3$"; }
 running() { W sc query "Tarvel Service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 4 +RUNNING'; }
-ctl() { W 'C:\Program Files\Tarvel\tarvelctl.exe' "$@" 2>&1 | tr -d '\r'; }
+# The installed tool, run as its bitness needs.
+ctl() { timeout 90 "$launcher" "C:\\$program_files\\Tarvel\\tarvelctl.exe" "$@" 2>&1 | tr -d '\r'; }
 service_pid() { ctl status | sed -n 's/^ *process id: *//p'; }
 # Windows processes of this prefix running the installed service, as Linux sees them.
 service_processes() {
@@ -70,22 +88,22 @@ product_version() {
   W reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' |
     grep -A30 -E "DisplayName\s+REG_SZ\s+$product_re$" | grep -qE "DisplayVersion\s+REG_SZ\s+$1$"
 }
-files_kept() { (cd "$system32" && sha256sum -c --quiet "$wine_tmp/system-files.sha256"); }
+files_kept() { (cd "$sysdir" && sha256sum -c --quiet "$wine_tmp/system-files.sha256"); }
 
 # The next version and a rebuild of it, from the same source with the same programs.
 IFS=. read -r major minor patch <<<"$version"
 next=$major.$minor.$((patch + 1))
 for name in next rebuild; do
-  (cd "$bin" && "$wixl" -a x64 -D Arch=x64 -D Version="$next" -D BinDir=. \
+  (cd "$bin" && "$wixl" -a $msi_arch -D Arch=$msi_arch -D Version="$next" -D BinDir=. \
     -o "$wine_tmp/$name.msi" "$wxs") >"$out.wixl" 2>&1 ||
     { echo "FAIL setup: wixl $next"; cat "$out.wixl"; exit 1; }
 done
 # The machine's policy, secondary policy and tag files, there before the package.
-cp "$here/../wine/data/DevState-off-off.ini" "$system32/DevState.ini"
-cp "$here/../wine/data/DevState-off-on.ini" "$system32/SysSecurity.ini"
-printf '[State]\r\nkey=0\r\n' >"$system32/ReadTag.ini"
-(cd "$system32" && sha256sum DevState.ini SysSecurity.ini ReadTag.ini) >"$wine_tmp/system-files.sha256"
-echo "     prefix ready in $((SECONDS - begin)) s; packages $version (built), $next and its rebuild"
+cp "$here/../wine/data/DevState-off-off.ini" "$sysdir/DevState.ini"
+cp "$here/../wine/data/DevState-off-on.ini" "$sysdir/SysSecurity.ini"
+printf '[State]\r\nkey=0\r\n' >"$sysdir/ReadTag.ini"
+(cd "$sysdir" && sha256sum DevState.ini SysSecurity.ini ReadTag.ini) >"$wine_tmp/system-files.sha256"
+echo "     $(basename "$msi") ($msi_arch, $arch programs, files in $sysdir_name): prefix ready in $((SECONDS - begin)) s; packages $version (built), $next and its rebuild"
 
 # --- 1
 scenario "install $version: the programs in Program Files, the service registered, configured, running"
@@ -94,12 +112,13 @@ rc=$?
 check "msiexec /i exits 0 (got $rc)" exit_code "$rc" 0
 check "tarvel-service.exe installed" test -f "$installed/tarvel-service.exe"
 check "tarvelctl.exe installed" test -f "$installed/tarvelctl.exe"
+check "both programs are $arch images" test "$(build_arch "$installed/tarvel-service.exe")$(build_arch "$installed/tarvelctl.exe")" = "$arch$arch"
 check "Type = 0x10 (own process)" reg_value "$key" Type 0x10
 check "Start = 2 (automatic)" reg_value "$key" Start 0x2
 check "ErrorControl = 1 (normal)" reg_value "$key" ErrorControl 0x1
 check "LocalSystem" reg_value "$key" ObjectName LocalSystem
 check "ImagePath is the installed program" \
-  reg_value "$key" ImagePath '"?C:\\Program Files\\Tarvel\\tarvel-service.exe"?'
+  reg_value "$key" ImagePath "\"?C:\\\\$program_files_re\\\\Tarvel\\\\tarvel-service.exe\"?"
 check "InstallServices, ConfigureTarvelService, StartServices in this order" \
   started "$out.install.log" InstallServices ConfigureTarvelService StartServices
 check "ConfigureTarvelService succeeded" ended_ok "$out.install.log" ConfigureTarvelService

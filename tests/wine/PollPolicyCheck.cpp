@@ -24,10 +24,29 @@ std::u16string TagPath() {
   return std::u16string(dir) + u"ReadTag.ini";
 }
 
-bool WriteTag(const std::string& key) {
+#if defined(_WIN64)
+constexpr int kUnderWow64 = 0;
+#else
+// Every 32-bit program here runs on a 64-bit system (Wine's WOW64, as 64-bit Windows).
+constexpr int kUnderWow64 = 1;
+#endif
+
+// What kernel32 itself names the service's directory: GetSystemDirectoryW for a 64-bit
+// process, GetSystemWow64DirectoryW under WOW64; with one backslash.
+std::u16string ExpectedSystemDir() {
+  wchar_t system[MAX_PATH] = {};
+  if (kUnderWow64) {
+    ::GetSystemWow64DirectoryW(system, MAX_PATH);
+  } else {
+    ::GetSystemDirectoryW(system, MAX_PATH);
+  }
+  return std::u16string(reinterpret_cast<const char16_t*>(system)) + u"\\";
+}
+
+bool WriteFileText(const std::wstring& path, const std::string& key) {
   std::string text = "[State]\r\nkey=" + key + "\r\n";
-  HANDLE f = ::CreateFileW(platform::win32::W(TagPath().c_str()), GENERIC_WRITE, 0, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   BOOL ok = ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -35,11 +54,27 @@ bool WriteTag(const std::string& key) {
   return ok && written == text.size();
 }
 
-// The value through advapi32: -1 when it cannot be read, -2 when it is not a 4-byte REG_DWORD.
-long long QueryValue() {
+bool WriteTag(const std::string& key) {
+  return WriteFileText(platform::win32::W(TagPath().c_str()), key);
+}
+
+// Under WOW64: ReadTag.ini in the real System32, written with file-system redirection off.
+bool WriteDecoyTag(const std::string& key) {
+  wchar_t system[MAX_PATH] = {};
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  PVOID redirection = nullptr;
+  if (!::Wow64DisableWow64FsRedirection(&redirection)) return false;
+  bool ok = WriteFileText(std::wstring(system) + L"\\ReadTag.ini", key);
+  ::Wow64RevertWow64FsRedirection(redirection);
+  return ok;
+}
+
+// The value through advapi32 in the given registry view (0: the process's own): -1 when it
+// cannot be read, -2 when it is not a 4-byte REG_DWORD.
+long long QueryValue(REGSAM view = 0) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, platform::win32::W(kPoliciesKey), 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, platform::win32::W(kPoliciesKey), 0,
+                      KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
     return -1;
   }
   DWORD type = 0;
@@ -101,6 +136,9 @@ void Tick() {
 
 void ExpectValue(long long value, const std::string& shown, const std::string& when) {
   CheckEq(QueryValue(), value, "RegQueryValueExW reads " + shown + " " + when);
+  // HKLM\SYSTEM is shared, not redirected: the 64-bit view holds what a 32-bit service wrote.
+  CheckEq(QueryValue(KEY_WOW64_64KEY), value,
+          "the 64-bit registry view reads " + shown + " " + when);
   std::string seen = RegQuery();
   Check(seen == shown, "reg query shows " + shown + " " + when, "got " + seen);
 }
@@ -111,22 +149,31 @@ int main() {
   platform::win32::Win32Platform real;
   real.Install();
 
-  // The system directory of a 64-bit process: the prefix's system32, one backslash at the end.
+  // The system directory: the shell's system folder for a 64-bit process; under WOW64 (the
+  // shipped i686 build on 64-bit Windows) SysWOW64 beside it, as the real kernel32 reports.
   service::ResolveIsWow64ProcessPtr();
   Check(service::IsWow64ProcessPtr != nullptr, "kernel32 exports IsWow64Process");
   service::DetectWow64();
-  CheckEq(service::IsWow64, 0, "a 64-bit process is not under WOW64");
+  CheckEq(
+      service::IsWow64, kUnderWow64,
+      kUnderWow64 ? "an i686 process runs under WOW64" : "an x86_64 process is not under WOW64");
   char16_t dir[platform::kMaxPath];
   service::SystemDirPath(dir);
-  wchar_t system[MAX_PATH] = {};
-  ::GetSystemDirectoryW(system, MAX_PATH);
-  std::u16string expected = std::u16string(reinterpret_cast<const char16_t*>(system)) + u"\\";
+  std::u16string expected = ExpectedSystemDir();
   Check(platform::CompareIgnoringAsciiCase(dir, expected.c_str()) == 0,
-        "SystemDirPath is the system directory with a backslash",
+        kUnderWow64 ? "SystemDirPath is SysWOW64 with a backslash"
+                    : "SystemDirPath is the system directory with a backslash",
         platform::ToUtf8(dir) + " vs " + platform::ToUtf8(expected));
   std::u16string d(dir);
   Check(d.size() > 2 && d.back() == u'\\' && d[d.size() - 2] != u'\\',
         "SystemDirPath ends in exactly one backslash", platform::ToUtf8(dir));
+  if (kUnderWow64) {
+    // A tag file that says 1 in the real System32 is not the service's: the value stays
+    // missing while the service's own directory has none.
+    Check(WriteDecoyTag("1"), "a decoy ReadTag.ini with key 1 in the real System32");
+    Tick();
+    ExpectValue(-1, "missing", "after a tick with only the decoy");
+  }
 
   // No tag file and no value: a tick writes nothing.
   ExpectValue(-1, "missing", "before any tick");

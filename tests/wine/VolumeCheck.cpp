@@ -1,10 +1,14 @@
-// The real volume layer under Wine: drive types, opens, the ATA probe, dismount, lock, unlock,
-// and a guard lock pass over drives the prefix defines.
+// The real volume layer under Wine: drive types, opens, the ATA probe, the bus query, dismount,
+// lock, unlock, and a guard lock pass over drives the prefix defines.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 
+#include "guard/DriveKind.h"
 #include "guard/VolumeControl.h"
 #include "guard/VolumeGuard.h"
 #include "platform/Threads.h"
@@ -22,6 +26,43 @@ namespace {
 std::u16string VolumePathOf(char letter) {
   return std::u16string(guard::VolumePrefix) + char16_t(letter) + u":";
 }
+
+// The real volume calls, with the letter and code of every control sent to a volume, so that a
+// check can tell which volumes a pass dismounted or locked (Wine enforces neither).
+class RecordingVolumes final : public platform::Volumes {
+ public:
+  explicit RecordingVolumes(platform::Volumes& real) : real_(real) {}
+  std::uint32_t GetDriveTypeW(const char16_t* rootName) override {
+    return real_.GetDriveTypeW(rootName);
+  }
+  platform::Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
+                               std::uint32_t disposition, std::uint32_t flags) override {
+    platform::Handle h = real_.CreateFileW(path, access, share, disposition, flags);
+    std::u16string p(path);
+    if (h != kInvalidHandleValue && p.size() == 6) letters_[h] = static_cast<char>(p[4]);
+    return h;
+  }
+  platform::Bool DeviceIoControl(platform::Handle device, std::uint32_t code, void* in,
+                                 std::uint32_t inSize, void* out, std::uint32_t outSize,
+                                 std::uint32_t* bytesReturned) override {
+    auto it = letters_.find(device);
+    controls_.emplace(it == letters_.end() ? '?' : it->second, code);
+    return real_.DeviceIoControl(device, code, in, inSize, out, outSize, bytesReturned);
+  }
+  void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override {
+    return real_.GlobalAlloc(flags, bytes);
+  }
+  void* GlobalFree(void* block) override { return real_.GlobalFree(block); }
+
+  [[nodiscard]] bool Sent(char letter, std::uint32_t code) const {
+    return controls_.contains({letter, code});
+  }
+
+ private:
+  platform::Volumes& real_;
+  std::map<platform::Handle, char> letters_;
+  std::set<std::pair<char, std::uint32_t>> controls_;
+};
 
 }  // namespace
 
@@ -70,37 +111,58 @@ int main() {
   CheckEq(static_cast<long long>(guard::OpenVolume(q.c_str()) == kInvalidHandleValue), 1,
           "OpenVolume on a letter with no volume fails");
 
-  // Wine's C: is a fixed disk that does not answer the ATA probe either, so the guard files it
-  // with the removable kind as it would a USB hard disk.
+  // The bus query: Wine answers it on every volume of a prefix with BusTypeScsi, so its C:,
+  // a fixed disk that fails the ATA probe, is an internal disk and left alone.
   CheckEq(volumes.GetDriveTypeW(u"C:"), platform::kDriveFixed, "Wine's C: is a fixed disk");
-  int ataLess = 0;
-  for (char c : {'C', 'Z'}) {
-    std::u16string root{char16_t(c), u':'};
+  for (char c : {'C', 'E'}) {
     std::u16string path = VolumePathOf(c);
-    std::uint32_t type = volumes.GetDriveTypeW(root.c_str());
     platform::Handle v = guard::OpenVolume(path.c_str());
-    std::printf("# %c: type %u, open %s\n", c, type, v == kInvalidHandleValue ? "fails" : "works");
-    if (v != kInvalidHandleValue) {
-      if (type == platform::kDriveFixed && !guard::ProbeAtaIdentify(v)) ++ataLess;
-      real.threads.CloseHandle(v);
-    }
+    guard::BusAnswer bus = guard::QueryBusType(v);
+    std::printf("# %c: bus query %s, bus type %u\n", c, bus.answered ? "answered" : "failed",
+                bus.busType);
+    Check(bus.answered, std::string("IOCTL_STORAGE_QUERY_PROPERTY answers on ") + c + ":");
+    CheckEq(bus.busType, platform::kBusTypeScsi, std::string(1, c) + ": reports BusTypeScsi");
+    if (v != kInvalidHandleValue) real.threads.CloseHandle(v);
   }
+  CheckEq(guard::QueryBusType(kInvalidHandleValue).answered, 0, "no answer on an invalid handle");
+  guard::DriveFacts facts = guard::InspectDrive('C' - 'A');
+  Check(facts.opened && !facts.answersAta && facts.bus.answered, "C: opened, probed and asked");
+  CheckEq(static_cast<long long>(facts.kind), static_cast<long long>(guard::DriveKind::kNeither),
+          "C: is an internal disk");
 
-  // A whole lock pass with both flags set: E (removable), G (RAM disk, no ATA answer), the
-  // ATA-less fixed disks and F (CD-ROM) are taken and held; H (network) is never touched.
+  // A whole lock pass with both flags set, through a recorder of the volume calls: E (removable)
+  // and G (RAM disk, no ATA answer) are taken as removable-kind entries, F (CD-ROM) as an optical
+  // one; C is probed and asked for its bus but never dismounted or locked; H (network) is never
+  // touched.
+  RecordingVolumes recorder(volumes);
+  real.platform().volumes = &recorder;
   guard::VolumeGuard g;
   guard::VolumeGuard::RemovableLock = 1;
   guard::VolumeGuard::OpticalLock = 1;
   g.LockSweep(guard::kSweepRemovable | guard::kSweepOptical);
-  CheckEq(g.removableCount, 2 + ataLess,
-          "lock pass records E, G and the ATA-less fixed disks as removable-kind entries");
+  CheckEq(g.removableCount, 2, "lock pass records E and G as removable-kind entries");
   CheckEq(g.opticalCount, 1, "lock pass records F as an optical entry");
   bool held = true;
   for (int i = 0; i < 2; ++i)
     held = held && g.removableHandles[i] != 0 && g.removableHandles[i] != kInvalidHandleValue;
   held = held && g.opticalHandles[0] != 0 && g.opticalHandles[0] != kInvalidHandleValue;
   Check(held, "every entry holds an open handle");
+  for (char c : {'E', 'F', 'G'}) {
+    Check(recorder.Sent(c, platform::kFsctlDismountVolume) &&
+              recorder.Sent(c, platform::kFsctlLockVolume),
+          std::string(1, c) + ": dismounted and locked");
+  }
+  Check(recorder.Sent('C', platform::kSmartRcvDriveData) &&
+            recorder.Sent('C', platform::kIoctlStorageQueryProperty),
+        "C: probed and asked for its bus");
+  Check(!recorder.Sent('C', platform::kFsctlDismountVolume) &&
+            !recorder.Sent('C', platform::kFsctlLockVolume),
+        "C: never dismounted nor locked");
+  Check(!recorder.Sent('H', platform::kSmartRcvDriveData), "H: (network) never opened");
+  CheckEq(g.ClassifyDrive(u"C:"), guard::kClassNeither, "an arrival of C: is left alone");
+  CheckEq(g.ClassifyDrive(u"E:"), guard::kClassRemovable, "an arrival of E: is removable kind");
   g.CloseVolumeHandles(guard::kBothKinds);
   CheckEq(g.removableCount + g.opticalCount, 0, "CloseVolumeHandles(2) resets both counts");
+  real.platform().volumes = &volumes;
   return winecheck::Finish();
 }

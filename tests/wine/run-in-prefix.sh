@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one Windows program under wine64 in a private, throwaway Wine prefix.
+# Runs one Windows program in a private, throwaway Wine prefix: an i686 program under `wine`
+# (WOW64), an x86_64 one under `wine64`.
 # Usage: run-in-prefix.sh PROGRAM.exe [ARGS...]
 # The program sees TARVEL_WINE_TMP, a Unix folder of its own for drive directories and files.
 set -euo pipefail
@@ -7,6 +8,8 @@ exe=$1
 shift
 # shellcheck source=wine-prefix.sh
 . "$(dirname "$0")/wine-prefix.sh"
+launcher=$(wine_for "$exe")
+echo "# $(basename "$exe") ($(build_arch "$exe")) under $(basename "$launcher")"
 wine_prefix_create
 wine_server_start
-timeout "${TARVEL_WINE_TIMEOUT:-120}" "$WINE64" "$exe" "$@"
+timeout "${TARVEL_WINE_TIMEOUT:-120}" "$launcher" "$exe" "$@"

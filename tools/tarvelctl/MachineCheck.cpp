@@ -6,8 +6,8 @@
 
 #include "enforcement/DwordReg.h"
 #include "enforcement/PolicyPoll.h"
+#include "guard/DriveKind.h"
 #include "guard/VolumeControl.h"
-#include "guard/VolumeGuard.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Platform.h"
@@ -85,34 +85,44 @@ struct VolumeKind {
   std::string why;
 };
 
-VolumeKind KindOf(std::uint32_t type, int letter) {
-  const char16_t* root = guard::DriveLetters[letter];
-  switch (type) {
-    case platform::kDriveCdrom:
-      return {"optical", "a CD-ROM drive"};
-    case platform::kDriveRemovable:
-      return {"removable", "a removable drive"};
-    case platform::kDriveFixed:
-      // The guard's own classification of a fixed disk.
-      return guard::TheVolumeGuard().ClassifyDrive(root) == guard::kClassRemovable
-                 ? VolumeKind{"removable", "a fixed disk that does not answer the ATA probe"}
-                 : VolumeKind{"internal", "a fixed disk that answers the ATA probe"};
-    case platform::kDriveRamdisk: {
-      // The passes take RAM disks through the fixed-disk branch: the same probe decides.
-      char16_t path[guard::kVolumePathSize];
-      guard::InitVolumePath(path);
-      guard::AppendDriveLetter(path, letter);
-      VolumeHandle h(guard::OpenVolume(path));
-      if (h.valid() && guard::ProbeAtaIdentify(h.get())) {
-        return {"internal", "a RAM disk that answers the ATA probe"};
-      }
-      return {"removable", "a RAM disk"};
+// The guard's own sorting of the letter (drive type, ATA probe, bus query), in words.
+VolumeKind KindOf(int letter) {
+  guard::DriveFacts facts = guard::InspectDrive(letter);
+  const bool disk = facts.type == platform::kDriveFixed || facts.type == platform::kDriveRamdisk;
+  std::string why;
+  if (facts.type == platform::kDriveCdrom) {
+    why = "a CD-ROM drive";
+  } else if (facts.type == platform::kDriveRemovable) {
+    why = "a removable drive";
+  } else if (disk) {
+    why = facts.type == platform::kDriveFixed ? "a fixed disk" : "a RAM disk";
+    if (!facts.opened) {
+      why += " whose volume does not open for the probe";
+    } else if (facts.answersAta) {
+      why += " that answers the ATA probe";
+    } else if (facts.type == platform::kDriveRamdisk) {
+      why += " that does not answer the ATA probe";
+    } else if (!facts.bus.answered) {
+      why += " that does not answer the ATA probe nor the bus query";
+    } else {
+      why += " that does not answer the ATA probe, on " +
+             std::string(guard::IsExternalBus(facts.bus) ? "an external" : "an internal") +
+             " bus (type " + std::to_string(facts.bus.busType) + ")";
     }
-    case platform::kDriveRemote:
-      return {"none", "a network drive, which the service never touches"};
-    default:
-      return {"none", "a drive type the service does not handle"};
+  } else if (facts.type == platform::kDriveRemote) {
+    why = "a network drive, which the service never touches";
+  } else {
+    why = "a drive type the service does not handle";
   }
+  switch (facts.kind) {
+    case guard::DriveKind::kOptical:
+      return {"optical", why};
+    case guard::DriveKind::kRemovable:
+      return {"removable", why};
+    case guard::DriveKind::kNeither:
+      break;
+  }
+  return {disk ? "internal" : "none", why};
 }
 
 class Checker {
@@ -384,7 +394,7 @@ class Checker {
       std::uint32_t type = v.GetDriveTypeW(root);
       if (type == platform::kDriveUnknown || type == platform::kDriveNoRootDir) continue;
       const std::string letter(1, static_cast<char>('A' + i));
-      VolumeKind kind = KindOf(type, i);
+      VolumeKind kind = KindOf(i);
       Json facts = Json::Object()
                        .Set("letter", letter + ":")
                        .Set("type", DriveTypeName(type))

@@ -72,6 +72,13 @@ TEST_F(DeviceChangeTest, ArrivalTakesWhatThePolicyBlocks) {
       {"CD, optical lock clear", Cd(), true, false, 0, 1, 0},
       {"network drive", Network(), true, true, 0, 1, 0},
       {"internal ATA disk", AtaDisk(), true, true, 0, 1, 0},
+      {.name = "internal NVMe disk",
+       .drive = NvmeDisk(),
+       .removableLock = true,
+       .opticalLock = true,
+       .removableAdded = 0,
+       .opticalAdded = 1,
+       .handlesOnNewVolume = 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -95,6 +102,34 @@ TEST_F(DeviceChangeTest, ArrivalTakesWhatThePolicyBlocks) {
     EXPECT_EQ(g.opticalCount - opticalBefore, c.opticalAdded);
     EXPECT_EQ(m.volumes.HandlesOn('F').size(), c.handlesOnNewVolume);
     EXPECT_EQ(Lines(m), kArrivalLines);
+    ExpectConsistent(m, g);
+  }
+}
+
+// An arriving fixed disk or RAM disk by probe and bus answer, under both locks: a removable-kind
+// fixed disk is taken, anything else is recorded as an optical entry and left mounted and
+// unlocked, and the removal that follows sorts it the same way.
+TEST_F(DeviceChangeTest, ArrivingDisksAreSortedByProbeAndBus) {
+  for (const DiskRow& row : kDiskRows) {
+    SCOPED_TRACE(row.name);
+    SimMachine m;
+    m.Install();
+    VolumeGuard g;
+    SetFlags(true, true);
+    m.volumes.SetDrive('D', row.Drive());
+    const bool removable = row.type == platform::kDriveFixed && row.removableKind;
+    EXPECT_EQ(g.ClassifyArrival(MaskOf('D')), removable ? 0 : -1);
+    g.CloseVolumeHandles(kBothKinds);
+
+    Arrive(g, 'D');
+    EXPECT_EQ(g.opticalCount, removable ? 0 : 1);
+    EXPECT_EQ(m.volumes.Drive('D').lockedBy != platform::kNullHandle, removable);
+    EXPECT_EQ(m.volumes.Drive('D').mounted, !removable);
+    // An arriving RAM disk is in neither kind; only the next pass takes it.
+    if (row.type == platform::kDriveFixed) ExpectConsistent(m, g);
+
+    g.OnDeviceChange(kDbtDeviceRemoveComplete, nullptr);
+    EXPECT_EQ(m.volumes.Drive('D').lockedBy != platform::kNullHandle, row.removableKind);
     ExpectConsistent(m, g);
   }
 }

@@ -30,6 +30,15 @@ inline SimDrive UsbDisk() {
 inline SimDrive AtaDisk() {
   return SimDrive{platform::kDriveFixed, true, true};
 }
+/// A fixed disk on a bus of the machine's own that does not answer the ATA probe.
+inline SimDrive InternalDisk(std::uint32_t busType) {
+  SimDrive d = UsbDisk();
+  d.busType = busType;
+  return d;
+}
+inline SimDrive NvmeDisk() {
+  return InternalDisk(platform::kBusTypeNvme);
+}
 inline SimDrive RamDisk() {
   return SimDrive{platform::kDriveRamdisk, true};
 }
@@ -74,15 +83,83 @@ inline bool InSlots(const Handle (&slots)[kDriveCount], Handle h) {
   return false;
 }
 
+/// Whether a disk is attached from outside the machine as far as its bus query says: USB,
+/// IEEE 1394, SD or MMC, or no answer that reaches the bus type.
+inline bool ExternalBus(const SimDrive& d) {
+  if (d.busQuery != platform::sim::SimBusQuery::kAnswers) return true;
+  return d.busType == platform::kBusTypeUsb || d.busType == platform::kBusType1394 ||
+         d.busType == platform::kBusTypeSd || d.busType == platform::kBusTypeMmc;
+}
+
+/// One disk by drive type, ATA probe answer and bus query answer, and how the guard sorts it.
+struct DiskRow {
+  const char* name;
+  std::uint32_t type = platform::kDriveFixed;
+  bool ata = false;
+  std::uint32_t bus = platform::kBusTypeUsb;
+  platform::sim::SimBusQuery query = platform::sim::SimBusQuery::kAnswers;
+  bool removableKind = false;  ///< the passes hold it as removable kind
+  bool asksBus = false;        ///< the bus query is made (fixed disks that fail the probe)
+
+  [[nodiscard]] SimDrive Drive() const {
+    SimDrive d{type, true, ata};
+    d.busType = bus;
+    d.busQuery = query;
+    return d;
+  }
+};
+
+/// Fixed disks and RAM disks over every probe answer and bus answer that the guard tells apart.
+inline const DiskRow kDiskRows[] = {
+    {.name = "usb", .removableKind = true, .asksBus = true},
+    {.name = "1394", .bus = platform::kBusType1394, .removableKind = true, .asksBus = true},
+    {.name = "sd", .bus = platform::kBusTypeSd, .removableKind = true, .asksBus = true},
+    {.name = "mmc", .bus = platform::kBusTypeMmc, .removableKind = true, .asksBus = true},
+    {.name = "query fails",
+     .bus = platform::kBusTypeNvme,
+     .query = platform::sim::SimBusQuery::kFails,
+     .removableKind = true,
+     .asksBus = true},
+    {.name = "query answers the header alone",
+     .bus = platform::kBusTypeNvme,
+     .query = platform::sim::SimBusQuery::kHeaderOnly,
+     .removableKind = true,
+     .asksBus = true},
+    {.name = "nvme", .bus = platform::kBusTypeNvme, .asksBus = true},
+    {.name = "sata", .bus = platform::kBusTypeSata, .asksBus = true},
+    {.name = "ata", .bus = platform::kBusTypeAta, .asksBus = true},
+    {.name = "scsi", .bus = platform::kBusTypeScsi, .asksBus = true},
+    {.name = "sas", .bus = platform::kBusTypeSas, .asksBus = true},
+    {.name = "raid", .bus = platform::kBusTypeRaid, .asksBus = true},
+    {.name = "iscsi", .bus = platform::kBusTypeIscsi, .asksBus = true},
+    {.name = "fibre", .bus = platform::kBusTypeFibre, .asksBus = true},
+    {.name = "virtual", .bus = platform::kBusTypeVirtual, .asksBus = true},
+    {.name = "file-backed virtual", .bus = platform::kBusTypeFileBackedVirtual, .asksBus = true},
+    {.name = "spaces", .bus = platform::kBusTypeSpaces, .asksBus = true},
+    {.name = "scm", .bus = platform::kBusTypeScm, .asksBus = true},
+    {.name = "unknown bus 0", .bus = platform::kBusTypeUnknown, .asksBus = true},
+    {.name = "unknown bus 0x7f", .bus = 0x7F, .asksBus = true},
+    {.name = "ata answer on a usb bus", .ata = true},
+    {.name = "ata answer, query would fail",
+     .ata = true,
+     .query = platform::sim::SimBusQuery::kFails},
+    {.name = "ram disk on an nvme bus",
+     .type = platform::kDriveRamdisk,
+     .bus = platform::kBusTypeNvme,
+     .removableKind = true},
+    {.name = "ram disk answering ata", .type = platform::kDriveRamdisk, .ata = true},
+};
+
 /// Whether the policy blocks the letter's volume, by the guard's sorting of volumes.
 inline bool Blocked(const SimDrive& d, bool removableLock, bool opticalLock) {
   if (!d.volumePresent) return false;
   switch (d.type) {
     case platform::kDriveRemovable:
-    case platform::kDriveRamdisk:
       return removableLock;
-    case platform::kDriveFixed:
+    case platform::kDriveRamdisk:
       return removableLock && !d.answersAtaIdentify;
+    case platform::kDriveFixed:
+      return removableLock && !d.answersAtaIdentify && ExternalBus(d);
     case platform::kDriveCdrom:
       return opticalLock;
     default:

@@ -1,4 +1,5 @@
-// The volume primitives: path forms, the ATA probe's wire format and memory, the controls.
+// The volume primitives: path forms, the ATA probe's wire format and memory, the bus query, the
+// controls.
 #include "guard/VolumeControl.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,49 @@ TEST_F(VolumeControlTest, ProbeThatCannotAllocateFailsAndFreesWhatItGot) {
     EXPECT_EQ(sim.volumes.LiveBlocks(), 0u);
   }
   EXPECT_TRUE(sim.volumes.Ioctls().empty());
+}
+
+TEST_F(VolumeControlTest, BusQueryAsksForTheDeviceDescriptorAndReadsItsBusType) {
+  using platform::sim::SimBusQuery;
+  struct Row {
+    const char* name;
+    SimBusQuery query;
+    std::uint32_t bus;
+    bool answered;
+  };
+  const Row rows[] = {
+      {.name = "nvme", .query = SimBusQuery::kAnswers, .bus = 0x11, .answered = true},
+      {.name = "usb", .query = SimBusQuery::kAnswers, .bus = 0x07, .answered = true},
+      {.name = "fails", .query = SimBusQuery::kFails, .bus = 0x11, .answered = false},
+      {.name = "header only", .query = SimBusQuery::kHeaderOnly, .bus = 0x11, .answered = false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    platform::sim::SimDrive d{platform::kDriveFixed, true};
+    d.busType = row.bus;
+    d.busQuery = row.query;
+    sim.volumes.SetDrive('D', d);
+    platform::Handle h = OpenVolume(u"\\\\.\\D:");
+    BusAnswer answer = QueryBusType(h);
+    EXPECT_EQ(answer.answered, row.answered);
+    EXPECT_EQ(answer.busType, row.answered ? row.bus : 0u);
+    sim.core.CloseHandle(h);
+  }
+  EXPECT_FALSE(QueryBusType(kInvalidHandleValue).answered);
+  sim.core.FailCall("DeviceIoControl storage query", platform::kErrorAccessDenied, 0, 1);
+  AddDrive('E', platform::kDriveFixed);
+  platform::Handle e = OpenVolume(u"\\\\.\\E:");
+  EXPECT_FALSE(QueryBusType(e).answered) << "an injected failure";
+  EXPECT_TRUE(QueryBusType(e).answered) << "only the one call fails";
+  EXPECT_EQ(sim.core.FaultsTaken("DeviceIoControl storage query"), 1);
+
+  // StorageDeviceProperty, PropertyStandardQuery: twelve zero bytes; no memory blocks.
+  for (const auto& rec : sim.volumes.Ioctls()) {
+    EXPECT_EQ(rec.code, 0x2D1400u);
+    EXPECT_EQ(rec.input, std::vector<std::uint8_t>(12, 0));
+    EXPECT_EQ(rec.outputSize, kBusQueryOutputSize);
+  }
+  EXPECT_EQ(sim.volumes.BlocksAllocated(), 0u);
 }
 
 TEST_F(VolumeControlTest, ControlsSendTheirCodesWithNoBuffers) {

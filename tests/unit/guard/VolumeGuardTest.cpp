@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "GuardTestSupport.h"
 #include "tests/unit/support/SimFixture.h"
 
 namespace guard {
@@ -55,6 +56,7 @@ struct PassRow {
   Calls lockSet, lockClear, releaseSet, releaseClear;
   bool recordedOnLock;  // whether the lock pass records an entry
   bool heldWhenClear;   // whether the lock pass keeps a handle with the flag clear
+  std::uint32_t bus = platform::kBusTypeUsb;
 };
 
 const Calls kTake = {"open", "sleep100", "dismount", "lock"};
@@ -67,12 +69,24 @@ const PassRow kPassRows[] = {
      false,
      kSweepRemovable,
      false,
-     {"open", "probe", "sleep100", "dismount", "lock"},
-     {"open", "probe"},
-     {"open", "probe", "close"},
-     {"open", "probe", "sleep100", "unlock", "close"},
+     {"open", "probe", "query", "sleep100", "dismount", "lock"},
+     {"open", "probe", "query"},
+     {"open", "probe", "query", "close"},
+     {"open", "probe", "query", "sleep100", "unlock", "close"},
      true,
      true},
+    {.name = "nvme-disk",
+     .type = 3,
+     .answersAta = false,
+     .selectedBy = kSweepRemovable,
+     .optical = false,
+     .lockSet = {"open", "probe", "query", "close"},
+     .lockClear = {"open", "probe", "query", "close"},
+     .releaseSet = {"open", "probe", "query", "close"},
+     .releaseClear = {"open", "probe", "query", "close"},
+     .recordedOnLock = false,
+     .heldWhenClear = false,
+     .bus = platform::kBusTypeNvme},
     {"internal-disk",
      3,
      true,
@@ -117,6 +131,7 @@ TEST_F(VolumeGuardTest, EachDriveTypeThroughBothPassesUnderEveryFlagCombination)
             d.type = row.type;
             d.volumePresent = true;
             d.answersAtaIdentify = row.answersAta;
+            d.busType = row.bus;
             machine.volumes.SetDrive('E', d);
             VolumeGuard guard;
             VolumeGuard::RemovableLock = row.optical ? other : own;
@@ -152,6 +167,55 @@ TEST_F(VolumeGuardTest, EachDriveTypeThroughBothPassesUnderEveryFlagCombination)
         }
       }
     }
+  }
+}
+
+// A fixed disk or RAM disk by probe answer and bus answer, through both passes with the
+// removable lock set and clear. An internal disk is opened, asked and closed, and stays mounted
+// and unlocked; ClassifyDrive, which arrivals use, sorts a fixed disk the same way.
+TEST_F(VolumeGuardTest, DisksByProbeAndBusThroughBothPassesAndClassifyDrive) {
+  for (const guard::testing::DiskRow& row : guard::testing::kDiskRows) {
+    for (bool lockPass : {true, false}) {
+      for (bool on : {true, false}) {
+        SCOPED_TRACE(std::string(row.name) + (lockPass ? " lock" : " release") +
+                     (on ? " flag set" : " flag clear"));
+        platform::sim::SimMachine machine;
+        machine.Install();
+        machine.volumes.SetDrive('D', row.Drive());
+        VolumeGuard guard;
+        VolumeGuard::RemovableLock = on ? 1 : 0;
+        if (lockPass) {
+          guard.LockSweep(kSweepRemovable);
+        } else {
+          guard.ReleaseSweep(kSweepRemovable);
+        }
+
+        Calls expected = {"open", "probe"};
+        if (row.asksBus) expected.emplace_back("query");
+        if (!row.removableKind || (!lockPass && on)) {
+          expected.emplace_back("close");
+        } else if (lockPass && on) {
+          expected.insert(expected.end(), {"sleep100", "dismount", "lock"});
+        } else if (!lockPass) {
+          expected.insert(expected.end(), {"sleep100", "unlock", "close"});
+        }
+        EXPECT_EQ(testsupport::VolumeCalls(machine.core), expected);
+        const bool recorded = lockPass && row.removableKind;
+        EXPECT_EQ(guard.removableCount, recorded ? 1 : 0);
+        EXPECT_EQ(machine.core.OpenHandleCount("volume"), recorded ? 1u : 0u);
+        const platform::sim::SimDrive d = machine.volumes.Drive('D');
+        EXPECT_EQ(d.lockedBy != kNullHandle, recorded && on);
+        EXPECT_EQ(d.mounted, !(recorded && on));
+      }
+    }
+    if (row.type != platform::kDriveFixed) continue;
+    platform::sim::SimMachine machine;
+    machine.Install();
+    machine.volumes.SetDrive('D', row.Drive());
+    VolumeGuard guard;
+    EXPECT_EQ(guard.ClassifyDrive(u"D:"), row.removableKind ? kClassRemovable : kClassNeither)
+        << row.name;
+    EXPECT_EQ(machine.core.OpenHandleCount("volume"), 0u);
   }
 }
 

@@ -95,11 +95,28 @@ TEST(ExampleScenarioTest, DefaultScenarioEndsAsItsStoryTells) {
   auto parsed = ParseScenario(DefaultScenarioText());
   RunOutcome o = RunScenario(std::get<Scenario>(parsed));
   ExpectCleanStop(o);
-  EXPECT_EQ(Locks(o),
-            (std::map<char, bool>{
-                {'C', false}, {'E', true}, {'F', true}, {'G', false}, {'H', false}, {'R', true}}));
+  EXPECT_EQ(Locks(o), (std::map<char, bool>{{'C', false},
+                                            {'D', false},
+                                            {'E', true},
+                                            {'F', true},
+                                            {'G', false},
+                                            {'H', false},
+                                            {'R', true}}));
   EXPECT_TRUE(Has(o, "H: locked"));
   EXPECT_TRUE(Has(o, "G: locked"));
+  // The internal NVMe data disk: never dismounted nor locked by any pass, toggle, arrival or
+  // removal of the run, and mounted at the end; the USB hard disk beside it is locked.
+  EXPECT_FALSE(Has(o, "]    D: "));
+  EXPECT_TRUE(Has(o, "F: locked"));
+  for (const DriveOutcome& d : o.drives) {
+    if (d.letter == 'D') {
+      EXPECT_EQ(d.bus, "nvme");
+      EXPECT_TRUE(d.mounted);
+    }
+    if (d.letter == 'F') {
+      EXPECT_EQ(d.bus, "usb");
+    }
+  }
   EXPECT_EQ(o.writeProtect, 0u);
 }
 

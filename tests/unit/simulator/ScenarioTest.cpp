@@ -10,7 +10,7 @@ TEST(ScenarioTest, DefaultScenarioParsesIntoTheWholeStory) {
   auto parsed = ParseScenario(DefaultScenarioText());
   ASSERT_TRUE(std::holds_alternative<Scenario>(parsed));
   const Scenario& s = std::get<Scenario>(parsed);
-  EXPECT_EQ(s.drives.size(), 5u);
+  EXPECT_EQ(s.drives.size(), 6u);
   EXPECT_EQ(s.policyState, "truefalse");
   EXPECT_EQ(s.policyFileName, "DevState.ini");
   ASSERT_FALSE(s.events.empty());
@@ -28,10 +28,16 @@ TEST(ScenarioTest, StatementsAndEvents) {
       "run 9000\r\n"
       "at 3000 tag 1 and more\n"
       "at 1000 arrive F fixed ata\n"
-      "at 2000 write-protect 7\n");
+      "at 2000 write-protect 7\n"
+      "drive D fixed bus nvme\n"
+      "at 4000 arrive G fixed bus queryfails\n"
+      "at 5000 arrive H fixed bus 1394 ata\n");
   ASSERT_TRUE(std::holds_alternative<Scenario>(parsed));
   const Scenario& s = std::get<Scenario>(parsed);
-  ASSERT_EQ(s.drives.size(), 1u);
+  ASSERT_EQ(s.drives.size(), 2u);
+  EXPECT_EQ(s.drives[1].busType, 0x11u);
+  EXPECT_FALSE(s.drives[1].busQueryFails);
+  EXPECT_EQ(s.drives[0].busType, 0x07u) << "a disk's bus is USB unless the scenario says";
   EXPECT_EQ(s.drives[0].letter, 'E');
   EXPECT_EQ(s.drives[0].type, 5u);
   EXPECT_TRUE(s.drives[0].openFails);
@@ -40,7 +46,10 @@ TEST(ScenarioTest, StatementsAndEvents) {
   EXPECT_FALSE(s.portableClass);
   EXPECT_FALSE(s.startedByScm);
   EXPECT_EQ(s.runMs, 9000u);
-  ASSERT_EQ(s.events.size(), 3u);
+  ASSERT_EQ(s.events.size(), 5u);
+  EXPECT_TRUE(s.events[3].drive.busQueryFails);
+  EXPECT_EQ(s.events[4].drive.busType, 0x04u);
+  EXPECT_TRUE(s.events[4].drive.answersAta);
   EXPECT_EQ(s.events[0].kind, Event::Kind::Arrive);  // sorted by time
   EXPECT_TRUE(s.events[0].drive.answersAta);
   EXPECT_EQ(s.events[0].line, 8);
@@ -62,7 +71,9 @@ TEST(ScenarioTest, MistakesAreRefusedWithTheirLine) {
         Row{"at 100 control", 1, "expected: at MS control CODE"},
         Row{"policy truefalse in Other.ini", 1, "DevState.ini or SysSecurity.ini"},
         Row{"run 100\nat 500 stop", 2, "after the end of the run"},
-        Row{"frobnicate", 1, "unknown statement"}}) {
+        Row{"frobnicate", 1, "unknown statement"},
+        Row{"drive D fixed bus thunderbolt", 1, "unknown bus 'thunderbolt'"},
+        Row{"at 100 arrive D fixed bus", 1, "expected a bus after 'bus'"}}) {
     auto parsed = ParseScenario(row.text);
     ASSERT_TRUE(std::holds_alternative<ScenarioError>(parsed)) << row.text;
     const ScenarioError& e = std::get<ScenarioError>(parsed);

@@ -318,6 +318,64 @@ note "took$elapsed"
 done_scenario
 
 # --- 13
+scenario "check: running (locks it cannot see: cannot tell), stopped (drift), WriteProtect by hand (drift)"
+ctl check >"$out.check" 2>&1; rc=$?
+cp "$out.check" "$wine_tmp/check-running.txt"
+check "running: exit 2 (got $rc)" test "$rc" -eq 2
+check "verdict: cannot tell" grep -qx 'Tarvel Service check: cannot tell (exit 2)' "$out.check"
+# Wine 8 answers QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS) with 124 and returns an
+# empty DACL. Its C: reports a SCSI bus (internal); its Z: (the Unix root) refuses the open, so
+# its bus query fails and the removable lock covers it, and Wine's refusal is no lock.
+check "exactly what cannot be told" grep -qx \
+  '  cannot tell: service.recovery service.security volume.E volume.H volume.Z' "$out.check"
+check "C: internal: on an internal bus" grep -qE \
+  '^  ok +volume.C: C: a fixed disk that does not answer the ATA probe, on an internal bus \(type 1\): never locked$' \
+  "$out.check"
+check "recovery: Wine's error for the query" grep -qE \
+  '^  cannot tell +service.recovery: cannot read the recovery options: .* \(124\)$' "$out.check"
+check "running, with its process id" grep -qE "^  ok +service.running: running, process $pid\$" "$out.check"
+check "E: needs the lock, which Wine does not show" grep -qF \
+  'volume.E: E: a removable drive, to be held locked and dismounted (removable lock on); cannot see the lock: an open succeeds, and this system (Wine) accepts volume locks without keeping other opens out' \
+  "$out.check"
+check "F: (optical lock off) opens, as required" grep -qE '^  ok +volume.F: .*to be left open \(optical lock off\); not locked: an open succeeds$' "$out.check"
+check "G: (network) not the service's" grep -qE '^  ok +volume.G: G: a network drive' "$out.check"
+check "the descriptor: empty DACL read back, not claimed" grep -qE \
+  '^  cannot tell +service.security: the security descriptor cannot be read back' "$out.check"
+check "the fallback file, decrypted" grep -qE '^  ok +policy.file: the service reads .*SysSecurity.ini at start$' "$out.check"
+check "start-up flags from the file" grep -qF 'State "truefalse": start-up flags removable on, optical off' "$out.check"
+check "write protection agrees" grep -qE '^  ok +writeProtection: agree: the tag asks for 0, WriteProtect is 0$' "$out.check"
+check "no WPD class" grep -qE '^  ok +portableDevices: no "WPD" setup class' "$out.check"
+check "nothing drifts" not grep -qE '^  drift ' "$out.check"
+ctl check --json >"$out.json" 2>&1; rc=$?
+check "--json: exit 2" test "$rc" -eq 2
+check "--json: the verdict" grep -qF '"verdict": "cannot tell",' "$out.json"
+check "--json: E: lock not visible" grep -qF '"observed": "lock not visible",' "$out.json"
+check "--json: one object" test "$(head -c1 "$out.json")$(tail -c2 "$out.json" | head -c1)" = '{}'
+ctl stop >/dev/null 2>&1
+ctl check >"$out.check" 2>&1; rc=$?
+cp "$out.check" "$wine_tmp/check-stopped.txt"
+check "stopped: exit 1 (got $rc)" test "$rc" -eq 1
+check "verdict: drift" grep -qx 'Tarvel Service check: drift (exit 1)' "$out.check"
+check "names the service and the volumes it no longer holds" grep -qx \
+  '  drifting: service.running volume.E volume.H' "$out.check"
+check "E: not held by a service that is not running" grep -qF \
+  'E: a removable drive, to be held locked and dismounted (removable lock on); not locked: the service is not running, and an open succeeds' \
+  "$out.check"
+W reg add "$policies" /v WriteProtect /t REG_DWORD /d 1 /f >/dev/null 2>&1
+ctl check >"$out.check" 2>&1; rc=$?
+cp "$out.check" "$wine_tmp/check-writeprotect.txt"
+check "WriteProtect by hand: exit 1 (got $rc)" test "$rc" -eq 1
+check "names writeProtection" grep -qx \
+  '  drifting: service.running volume.E volume.H writeProtection' "$out.check"
+check "the evidence" grep -qE '^  drift +writeProtection: disagree: the tag asks for 0, WriteProtect is 1$' "$out.check"
+m=$(mark)
+ctl start >"$out" 2>&1; check "started again" test $? -eq 0
+pid=$(sed -n 's/^  process id: *//p' "$out")
+wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
+check "the service puts WriteProtect back" wait_for 3 reg_value "$policies" WriteProtect 0x0
+done_scenario
+
+# --- 14
 scenario "tarvelctl log: DBWIN in the session's form works; the global form gets nothing"
 (timeout 30 "$launcher" 'C:\tarvel\tarvelctl.exe' log --global --for 3 >"$out.global" 2>"$out.global.err" &)
 wait_for 10 grep -q watching "$out.global.err"
@@ -328,7 +386,7 @@ check "the session's buffer has the lines" has_line "$m" "$pid" '(VexService) De
 check "Global\\DBWIN_BUFFER has none (Wine runs services in session 1)" not grep -q VexService "$out.global"
 done_scenario
 
-# --- 14
+# --- 15
 scenario "DevState.ini with the optical lock: F: taken at start-up; uninstall stops the service first"
 ctl stop >/dev/null 2>&1
 rm -f "$sysdir/SysSecurity.ini"
@@ -344,7 +402,7 @@ probe gone "$pid" 5 >/dev/null 2>&1; check "process gone" test $? -eq 0
 W sc query "Tarvel Service" >/dev/null 2>&1; check "no longer registered" test $? -ne 0
 done_scenario
 
-# --- 15
+# --- 16
 scenario "write-protect writes where the registered executable's machine type says ($other_arch image: $other_name)"
 {  # The first bytes of a PE image: "MZ", e_lfanew 0x40, "PE\0\0", then the machine type.
   printf 'MZ'
@@ -361,7 +419,7 @@ check "$other_name for a $other_arch service on 64-bit Windows" test -f "$otherd
 ctl uninstall >/dev/null 2>&1
 done_scenario
 
-# --- 16
+# --- 17
 scenario "shutdown: code 5 comes only from the system; Wine's own shutdown of the prefix"
 ctl install >/dev/null 2>&1
 # The previous scenario's service may still be going away; a start that meets it is tried again.

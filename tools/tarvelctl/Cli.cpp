@@ -5,6 +5,7 @@
 
 #include "TarvelVersion.h"
 
+#include "tools/tarvelctl/CheckCommand.h"
 #include "tools/tarvelctl/DebugLog.h"
 #include "tools/tarvelctl/PolicyCommands.h"
 #include "tools/tarvelctl/ServiceCommands.h"
@@ -19,11 +20,13 @@ int RunTarvelctl(const std::vector<std::string>& args, ToolContext& ctx) {
   int exitCode = kExitOk;
   app.footer(
       "Exit codes: 0 done, 1 failed, 2 problems found (policy show), 3 service not installed, "
-      "4 access denied, 5 timed out, 6 service not running; usage errors 100 and above.");
+      "4 access denied, 5 timed out, 6 service not running; check: 0 compliant, 1 drift, 2 "
+      "cannot tell; usage errors 100 and above.");
   AddServiceCommands(app, ctx, &exitCode);
   AddTagCommands(app, ctx, &exitCode);
   AddLogCommand(app, ctx, &exitCode);
   AddPolicyCommands(app, ctx, &exitCode);
+  AddCheckCommand(app, ctx, &exitCode);
 
   std::vector<const char*> argv = {"tarvelctl"};
   for (const auto& a : args) argv.push_back(a.c_str());

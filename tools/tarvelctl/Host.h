@@ -36,6 +36,12 @@ class Host {
   virtual DebugMonitor* DebugOutput() { return nullptr; }
   /// The Windows folders; nullopt where there is no Windows.
   virtual std::optional<WindowsLayout> Layout() { return std::nullopt; }
+  /// 0 when the tool runs with an administrator's rights, else the Win32 error that a request
+  /// for them met (ERROR_ACCESS_DENIED from a non-elevated prompt).
+  virtual std::uint32_t AdministratorError() { return 0; }
+  /// Whether a volume lock keeps other opens out, as on Windows. Wine accepts FSCTL_LOCK_VOLUME
+  /// without enforcing it, so there an open that succeeds says nothing about a lock.
+  virtual bool VolumeLocksEnforced() { return true; }
   /// The folder that holds the tool's own executable, UTF-8.
   virtual std::string ProgramDirectory() { return "."; }
 };

@@ -6,6 +6,7 @@
 #include "platform/win32/WindowsSupport.h"
 #include "tools/tarvelctl/Host.h"
 #include "tools/tarvelctl/win32/Win32DebugMonitor.h"
+#include "tools/tarvelctl/win32/Win32Handles.h"
 #include "tools/tarvelctl/win32/Win32ServiceManager.h"
 
 namespace tarvelctl {
@@ -41,6 +42,19 @@ class Win32Host final : public Host {
     BOOL wow64 = FALSE;
     layout.toolUnderWow64 = ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
     return layout;
+  }
+  std::uint32_t AdministratorError() override {
+    // Full access to the Service Control Manager is granted to administrators alone (and only
+    // to an elevated token), and the refusal carries Windows' own error.
+    win32::ServiceHandle manager(
+        win32::FromSc(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)));
+    return manager.valid() ? 0 : ::GetLastError();
+  }
+  bool VolumeLocksEnforced() override {
+    // Wine workaround: its ntdll exports wine_get_version, and its volume locks are accepted
+    // but keep no other open out.
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
   }
   std::string ProgramDirectory() override {
     std::wstring text(32768, L'\0');

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/Files.h"
+#include "platform/Platform.h"
 #include "platform/Text.h"
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
@@ -182,6 +184,28 @@ PolicyReport InspectPolicyFile(const std::u16string& path, const std::vector<std
                               " is none the service knows; it locks both kinds");
   }
   return report;
+}
+
+StartupPolicy InspectStartupPolicy(const std::u16string& devState,
+                                   const std::u16string& sysSecurity) {
+  StartupPolicy result;
+  policy::ReleasePolicy();
+  platform::Files& files = *platform::Current().files;
+  result.complete = policy::LoadPolicyFile(devState.c_str());
+  if (result.complete) {
+    result.file = 1;
+  } else {
+    if (files.PathFileExistsW(sysSecurity.c_str())) {
+      result.file = 2;
+    } else if (files.PathFileExistsW(devState.c_str())) {
+      result.file = 1;
+    }
+    result.complete = policy::LoadPolicyFile(sysSecurity.c_str());
+  }
+  result.state = Decrypt(u"State");
+  result.locks = LockOutcomeOf(result.state);
+  policy::ReleasePolicy();
+  return result;
 }
 
 void PrintPolicyReport(const PolicyReport& report, const std::string& name, std::ostream& out) {

@@ -41,6 +41,22 @@ LockOutcome LockOutcomeOf(const std::optional<std::u16string>& state);
 /// same file's content) line by line with the reader's rules to explain what it skips.
 PolicyReport InspectPolicyFile(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 
+/// What the service makes of its two policy files at start-up.
+struct StartupPolicy {
+  /// Which file the service goes by: 0 neither exists, 1 DevState.ini (it loaded), 2
+  /// SysSecurity.ini (DevState.ini missing or incomplete; parsed on top of what it left).
+  int file = 0;
+  bool complete = false;  ///< the last LoadPolicyFile returned true
+  std::optional<std::u16string> state;
+  LockOutcome locks;
+};
+
+/// Runs the service's start-up sequence over the two paths (in the installed platform's
+/// terms): LoadPolicyFile on devState, on sysSecurity when that returned false, then the
+/// decryption of State and its decoding.
+StartupPolicy InspectStartupPolicy(const std::u16string& devState,
+                                   const std::u16string& sysSecurity);
+
 /// Prints the report for an administrator.
 void PrintPolicyReport(const PolicyReport& report, const std::string& name, std::ostream& out);
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvelctl {
 
@@ -38,6 +39,25 @@ struct RecoveryPlan {
   std::uint32_t restartDelaysMs[3] = {};
 };
 
+/// QUERY_SERVICE_CONFIGW's fields that `check` examines.
+struct ServiceConfigInfo {
+  std::uint32_t serviceType = 0;  ///< SERVICE_WIN32_OWN_PROCESS is 0x10
+  std::uint32_t startType = 0;    ///< SERVICE_AUTO_START is 2
+  std::u16string commandLine;     ///< lpBinaryPathName, as stored
+};
+
+/// One SC_ACTION of SERVICE_CONFIG_FAILURE_ACTIONS.
+struct RecoveryAction {
+  std::uint32_t type = 0;  ///< SC_ACTION_NONE 0, SC_ACTION_RESTART 1, REBOOT 2, RUN_COMMAND 3
+  std::uint32_t delayMs = 0;
+};
+
+/// SERVICE_CONFIG_FAILURE_ACTIONS as QueryServiceConfig2W gives it back.
+struct RecoveryState {
+  std::uint32_t resetSeconds = 0;
+  std::vector<RecoveryAction> actions;
+};
+
 /// Every operation opens the manager and the service with just the rights it needs, and
 /// returns the Win32 error code (0 on success).
 class ServiceManager {
@@ -56,6 +76,12 @@ class ServiceManager {
   virtual std::uint32_t Query(ServiceStatusInfo* status) = 0;
   /// The registered command line (lpBinaryPathName), as stored.
   virtual std::uint32_t QueryCommandLine(std::u16string* commandLine) = 0;
+  /// QueryServiceConfigW: type, start type and command line.
+  virtual std::uint32_t QueryConfig(ServiceConfigInfo* config) = 0;
+  /// QueryServiceConfig2W of SERVICE_CONFIG_FAILURE_ACTIONS.
+  virtual std::uint32_t QueryRecovery(RecoveryState* recovery) = 0;
+  /// QueryServiceObjectSecurity of the DACL, written as SDDL ("D:(A;;...;;;SY)...").
+  virtual std::uint32_t QuerySecurity(std::u16string* sddl) = 0;
   /// ExpandEnvironmentStringsW.
   virtual std::u16string ExpandEnvironment(const std::u16string& text) = 0;
   /// Waits until process id has ended: 0 when it has (or no longer exists), kWaitTimeout.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,26 @@ std::string RightsToSddl(std::uint32_t rights);
 
 /// "D:(A;;rights;;;trustee)..." for the grants.
 std::string BuildServiceSddl(const std::vector<ServiceGrant>& grants);
+
+/// One entry of a DACL read back as SDDL.
+struct DaclEntry {
+  bool allow = false;   ///< "A": an access-allowed entry; any other type grants nothing
+  std::string trustee;  ///< "SY", "BA", ... (the SIDs of SYSTEM and Administrators as aliases)
+  std::uint32_t rights = 0;
+};
+
+/// A DACL read back as SDDL.
+struct ParsedDacl {
+  bool valid = false;     ///< the text is a "D:" part this parser understands
+  bool nullDacl = false;  ///< "D:NO_ACCESS_CONTROL": everyone may do everything
+  std::vector<DaclEntry> entries;
+};
+
+/// Parses the "D:" part of an SDDL text. Rights are SDDL letters (service and generic rights,
+/// generic ones mapped as the Service Control Manager maps them) or a hexadecimal number.
+ParsedDacl ParseDacl(const std::string& sddl);
+
+/// The rights letters' mask ("RPWPCR", "GA", "0x30"); nullopt for a letter pair it does not know.
+std::optional<std::uint32_t> SddlToRights(const std::string& text);
 
 }  // namespace tarvelctl

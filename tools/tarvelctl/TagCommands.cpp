@@ -13,6 +13,30 @@
 
 namespace tarvelctl {
 
+ServiceFolder LocateServiceFolder(const std::u16string& commandLine, ServiceManager& services,
+                                  const WindowsLayout& layout) {
+  ServiceFolder folder;
+  folder.executable =
+      platform::ToUtf8(services.ExpandEnvironment(ExecutableFromCommandLine(commandLine)));
+  const std::string& exe = folder.executable;
+  auto head = ReadLocalFilePrefix(exe, kPeHeaderBytes, &folder.problem);
+  folder.machine = head ? PeMachine(*head) : std::nullopt;
+  std::optional<bool> is32 = folder.machine ? Is32BitMachine(*folder.machine) : std::nullopt;
+  if (!is32) {
+    if (head && !folder.machine) folder.problem = exe + " is not a Windows program";
+    if (folder.machine) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%04X", *folder.machine);
+      folder.problem =
+          exe + " is built for machine type " + hex + ", which tarvelctl does not know";
+    }
+    return folder;
+  }
+  folder.directory = JoinLocalPath(
+      layout.windowsDirectory, TagFolderName(*is32, layout.windows64Bit, layout.toolUnderWow64));
+  return folder;
+}
+
 std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode) {
   ServiceManager* services = ctx.host.Services();
   std::optional<WindowsLayout> layout = ctx.host.Layout();
@@ -31,26 +55,13 @@ std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode) 
     *exitCode = ExitCodeFor(error);
     return std::nullopt;
   }
-  std::string exe =
-      platform::ToUtf8(services->ExpandEnvironment(ExecutableFromCommandLine(commandLine)));
-  std::string problem;
-  auto head = ReadLocalFilePrefix(exe, kPeHeaderBytes, &problem);
-  std::optional<std::uint16_t> machine = head ? PeMachine(*head) : std::nullopt;
-  std::optional<bool> is32 = machine ? Is32BitMachine(*machine) : std::nullopt;
-  if (!is32) {
-    if (head && !machine) problem = exe + " is not a Windows program";
-    if (machine) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "0x%04X", *machine);
-      problem = exe + " is built for machine type " + hex + ", which tarvelctl does not know";
-    }
-    ctx.err << "tarvelctl: cannot tell where the service reads its tag file: " << problem
+  ServiceFolder folder = LocateServiceFolder(commandLine, *services, *layout);
+  if (!folder.directory) {
+    ctx.err << "tarvelctl: cannot tell where the service reads its tag file: " << folder.problem
             << "; give the folder with --dir\n";
     *exitCode = kExitFailed;
-    return std::nullopt;
   }
-  return JoinLocalPath(layout->windowsDirectory,
-                       TagFolderName(*is32, layout->windows64Bit, layout->toolUnderWow64));
+  return folder.directory;
 }
 
 int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {

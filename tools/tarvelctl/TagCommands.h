@@ -2,9 +2,11 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <optional>
 #include <string>
 
+#include "tools/tarvelctl/ServiceManager.h"
 #include "tools/tarvelctl/ToolContext.h"
 
 namespace tarvelctl {
@@ -16,6 +18,19 @@ struct WriteProtectRequest {
   /// The folder to write ReadTag.ini in; when absent, the one the installed service reads.
   std::optional<std::string> directory;
 };
+
+/// Where the installed service keeps its files, told from its registered executable.
+struct ServiceFolder {
+  std::string executable;                ///< the registered executable, environment expanded
+  std::optional<std::uint16_t> machine;  ///< its machine type, when its header could be read
+  std::optional<std::string> directory;  ///< the system folder it reads, in the tool's terms
+  std::string problem;                   ///< why directory is absent
+};
+
+/// The folder of the service registered with commandLine: the machine type in its executable's
+/// header picks SysWOW64 (a 32-bit service on 64-bit Windows) or the native system folder.
+ServiceFolder LocateServiceFolder(const std::u16string& commandLine, ServiceManager& services,
+                                  const WindowsLayout& layout);
 
 /// The folder the installed service reads its tag file from, told by the machine type of its
 /// registered executable; nullopt after printing why it cannot be told (*exitCode set).

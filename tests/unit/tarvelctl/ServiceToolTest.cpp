@@ -78,6 +78,17 @@ class ScriptedServices final : public ServiceManager {
     *out = commandLine;
     return 0;
   }
+  std::uint32_t QueryConfig(ServiceConfigInfo* out) override {
+    if (auto e = Call("QueryConfig")) return e;
+    *out = {0x10, 2, commandLine};
+    return 0;
+  }
+  std::uint32_t QueryRecovery(RecoveryState*) override { return Call("QueryRecovery"); }
+  std::uint32_t QuerySecurity(std::u16string* out) override {
+    if (auto e = Call("QuerySecurity")) return e;
+    *out = sddl;
+    return 0;
+  }
   std::u16string ExpandEnvironment(const std::u16string& text) override { return text; }
   std::uint32_t WaitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs) override {
     calls.push_back("Wait " + std::to_string(pid));

@@ -3,6 +3,7 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/Text.h"
@@ -128,6 +129,13 @@ std::uint32_t Win32ServiceManager::Query(ServiceStatusInfo* status) {
 }
 
 std::uint32_t Win32ServiceManager::QueryCommandLine(std::u16string* commandLine) {
+  ServiceConfigInfo config;
+  if (std::uint32_t error = QueryConfig(&config)) return error;
+  *commandLine = config.commandLine;
+  return 0;
+}
+
+std::uint32_t Win32ServiceManager::QueryConfig(ServiceConfigInfo* out) {
   ServiceHandle manager;
   ServiceHandle service;
   if (DWORD error = OpenTarvelService(SERVICE_QUERY_CONFIG, &manager, &service)) return error;
@@ -137,8 +145,58 @@ std::uint32_t Win32ServiceManager::QueryCommandLine(std::u16string* commandLine)
   std::vector<BYTE> buffer(needed);
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
   if (!::QueryServiceConfigW(Sc(service), config, needed, &needed)) return ::GetLastError();
-  *commandLine =
+  out->serviceType = config->dwServiceType;
+  out->startType = config->dwStartType;
+  out->commandLine =
       config->lpBinaryPathName ? reinterpret_cast<const char16_t*>(config->lpBinaryPathName) : u"";
+  return 0;
+}
+
+std::uint32_t Win32ServiceManager::QueryRecovery(RecoveryState* recovery) {
+  ServiceHandle manager;
+  ServiceHandle service;
+  if (DWORD error = OpenTarvelService(SERVICE_QUERY_CONFIG, &manager, &service)) return error;
+  DWORD needed = 0;
+  if (!::QueryServiceConfig2W(Sc(service), SERVICE_CONFIG_FAILURE_ACTIONS, nullptr, 0, &needed) &&
+      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return ::GetLastError();
+  }
+  // Room for the structure even when the call asks for less.
+  std::vector<BYTE> buffer(std::max<DWORD>(needed, sizeof(SERVICE_FAILURE_ACTIONSW)));
+  if (!::QueryServiceConfig2W(Sc(service), SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(),
+                              static_cast<DWORD>(buffer.size()), &needed)) {
+    return ::GetLastError();
+  }
+  const auto* failure = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+  recovery->resetSeconds = failure->dwResetPeriod;
+  recovery->actions.clear();
+  for (DWORD i = 0; failure->lpsaActions != nullptr && i < failure->cActions; ++i) {
+    recovery->actions.push_back(
+        {static_cast<std::uint32_t>(failure->lpsaActions[i].Type), failure->lpsaActions[i].Delay});
+  }
+  return 0;
+}
+
+std::uint32_t Win32ServiceManager::QuerySecurity(std::u16string* sddl) {
+  ServiceHandle manager;
+  ServiceHandle service;
+  if (DWORD error = OpenTarvelService(READ_CONTROL, &manager, &service)) return error;
+  DWORD needed = 0;
+  std::vector<BYTE> buffer(4096);
+  while (!::QueryServiceObjectSecurity(Sc(service), DACL_SECURITY_INFORMATION, buffer.data(),
+                                       static_cast<DWORD>(buffer.size()), &needed)) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer.size()) {
+      return ::GetLastError();
+    }
+    buffer.resize(needed);
+  }
+  wchar_t* text = nullptr;
+  if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          buffer.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return ::GetLastError();
+  }
+  *sddl = reinterpret_cast<const char16_t*>(text);
+  ::LocalFree(text);
   return 0;
 }
 

@@ -18,6 +18,9 @@ class Win32ServiceManager final : public ServiceManager {
   std::uint32_t Control(std::uint32_t code, ServiceStatusInfo* status) override;
   std::uint32_t Query(ServiceStatusInfo* status) override;
   std::uint32_t QueryCommandLine(std::u16string* commandLine) override;
+  std::uint32_t QueryConfig(ServiceConfigInfo* config) override;
+  std::uint32_t QueryRecovery(RecoveryState* recovery) override;
+  std::uint32_t QuerySecurity(std::u16string* sddl) override;
   std::u16string ExpandEnvironment(const std::u16string& text) override;
   std::uint32_t WaitForProcessExit(std::uint32_t processId, std::uint32_t timeoutMs) override;
   std::string ErrorText(std::uint32_t code) override;

@@ -1,0 +1,371 @@
+// `check` on the simulated machine: a compliant machine and each kind of drift, with the exit
+// code and the JSON fleet tools read; the JSON writer's escapes; service DACLs read back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "guard/VolumeControl.h"
+#include "platform/Text.h"
+#include "tests/unit/policy/PolicyTestSupport.h"
+#include "tools/tarvelctl/Cli.h"
+#include "tools/tarvelctl/Json.h"
+#include "tools/tarvelctl/LocalFiles.h"
+#include "tools/tarvelctl/PeImage.h"
+#include "tools/tarvelctl/PolicyWriter.h"
+#include "tools/tarvelctl/ServiceManager.h"
+#include "tools/tarvelctl/ServiceSecurity.h"
+#include "tools/tarvelctl/ServiceText.h"
+
+namespace tarvelctl {
+namespace {
+
+using platform::kHkeyLocalMachine;
+
+// What the Service Control Manager says about the installed service.
+class FakeServices final : public ServiceManager {
+ public:
+  std::uint32_t queryError = 0;
+  std::uint32_t state = kServiceRunning;
+  std::u16string commandLine;
+  std::u16string sddl = platform::FromUtf8(BuildServiceSddl(ServiceGrants()));
+  RecoveryState recovery{86400, {{1, 5000}, {1, 5000}, {1, 60000}}};
+
+  std::uint32_t Create(const std::u16string&) override { return 0; }
+  std::uint32_t SetRecovery(const RecoveryPlan&) override { return 0; }
+  std::uint32_t SetDescription(const std::u16string&) override { return 0; }
+  std::uint32_t SetSecurity(const std::u16string&) override { return 0; }
+  std::uint32_t Delete() override { return 0; }
+  std::uint32_t Start() override { return 0; }
+  std::uint32_t Control(std::uint32_t, ServiceStatusInfo*) override { return 0; }
+  std::uint32_t Query(ServiceStatusInfo* out) override {
+    if (queryError != 0) return queryError;
+    *out = {state, 4, 0, 0, 0, 0, state == kServiceRunning ? 42u : 0u};
+    return 0;
+  }
+  std::uint32_t QueryCommandLine(std::u16string* out) override {
+    *out = commandLine;
+    return queryError;
+  }
+  std::uint32_t QueryConfig(ServiceConfigInfo* out) override {
+    *out = {0x10, 2, commandLine};
+    return queryError;
+  }
+  std::uint32_t QueryRecovery(RecoveryState* out) override {
+    *out = recovery;
+    return queryError;
+  }
+  std::uint32_t QuerySecurity(std::u16string* out) override {
+    *out = sddl;
+    return queryError;
+  }
+  std::u16string ExpandEnvironment(const std::u16string& text) override { return text; }
+  std::uint32_t WaitForProcessExit(std::uint32_t, std::uint32_t) override { return 0; }
+  std::string ErrorText(std::uint32_t code) override { return "text of " + std::to_string(code); }
+  std::uint64_t NowMs() override { return 0; }
+  void SleepMs(std::uint32_t) override {}
+};
+
+// Files reach the test's simulated machine under their local path.
+class CheckHost final : public Host {
+ public:
+  explicit CheckHost(platform::sim::SimMachine& m) : machine_(m) {}
+  FakeServices services;
+  std::optional<WindowsLayout> layout;
+  std::uint32_t adminError = 0;
+  bool locksEnforced = true;
+
+  std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>& bytes) override {
+    std::u16string staged = platform::FromUtf8(path);
+    machine_.files.SetFile(staged, bytes);
+    return staged;
+  }
+  ServiceManager* Services() override { return &services; }
+  std::optional<WindowsLayout> Layout() override { return layout; }
+  std::uint32_t AdministratorError() override { return adminError; }
+  bool VolumeLocksEnforced() override { return locksEnforced; }
+
+ private:
+  platform::sim::SimMachine& machine_;
+};
+
+enum class PolicyKind { kTrueFalse, kGarbled, kNone };
+
+struct Case {
+  const char* name;
+  PolicyKind policy = PolicyKind::kTrueFalse;
+  bool eLocked = true;      // a handle holds E:'s lock, as the service's would
+  bool wpdDisabled = true;  // the one "WPD" device
+  std::uint32_t writeProtect = 0;
+  const char* tag = "0";
+  std::uint32_t state = kServiceRunning;
+  std::uint32_t queryError = 0;
+  std::uint32_t adminError = 0;
+  bool locksEnforced = true;
+  const char16_t* sddl = nullptr;  // the service's DACL read back; default: what install sets
+  int exitCode = 0;
+  const char* verdict = "compliant";
+  std::vector<std::string> reasons;
+  const char* evidence = "";  // a text the report must hold
+};
+
+class CheckToolTest : public ::testing::Test {
+ protected:
+  // A fresh machine, fresh policy state and a fresh system folder, as for a new process.
+  void SetUp() override {
+    policy::ReleasePolicy();
+    policy::ResetPolicyDecryptionForTests();
+    machine = std::make_unique<platform::sim::SimMachine>();
+    machine->Install();
+    host = std::make_unique<CheckHost>(*machine);
+    dir = std::filesystem::temp_directory_path() /
+          ("tarvelctl-check-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "System32");
+    host->layout = WindowsLayout{dir.string(), true, false};
+    // An x64 service image: it reads the native system folder.
+    std::vector<std::uint8_t> image(0x100, 0);
+    image[0] = 'M', image[1] = 'Z', image[0x3C] = 0x80, image[0x80] = 'P', image[0x81] = 'E';
+    image[0x84] = kMachineAmd64 & 0xFF, image[0x85] = kMachineAmd64 >> 8;
+    std::string exe = (dir / "tarvel-service.exe").string();
+    std::string error;
+    ASSERT_TRUE(WriteLocalFile(exe, image, &error)) << error;
+    host->services.commandLine = QuoteCommandLine(platform::FromUtf8(exe));
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir);
+    policy::ReleasePolicy();
+    policy::ResetPolicyDecryptionForTests();
+  }
+
+  void Arrange(const Case& c) {
+    if (c.policy != PolicyKind::kNone) {
+      std::string error;
+      auto file = BuildPolicyFile({true, false, std::nullopt, std::nullopt, 7}, &error);
+      ASSERT_TRUE(file) << error;
+      std::vector<std::uint8_t> bytes = file->bytes;
+      if (c.policy == PolicyKind::kGarbled) {
+        // No State line: its count is there, so the file is complete, but the State entry
+        // stays empty and cannot be decrypted.
+        std::u16string text = policy::test::PolicyFileText(u"truefalse", u"State");
+        bytes.clear();
+        for (char16_t u : text) bytes.insert(bytes.end(), {std::uint8_t(u), std::uint8_t(u >> 8)});
+      }
+      ASSERT_TRUE(WriteLocalFile((dir / "System32" / "DevState.ini").string(), bytes, &error));
+    }
+    std::string tag = std::string("[State]\r\nkey=") + c.tag + "\r\n";
+    std::string error;
+    ASSERT_TRUE(WriteLocalFile((dir / "System32" / "ReadTag.ini").string(),
+                               std::vector<std::uint8_t>(tag.begin(), tag.end()), &error));
+    machine->registry.SetDword(kHkeyLocalMachine, enforcement_key, u"WriteProtect", c.writeProtect);
+    machine->volumes.SetDrive(
+        'C', {.type = platform::kDriveFixed, .volumePresent = true, .answersAtaIdentify = true});
+    machine->volumes.SetDrive('E', {.type = platform::kDriveRemovable, .volumePresent = true});
+    machine->volumes.SetDrive('F', {.type = platform::kDriveCdrom, .volumePresent = true});
+    machine->volumes.SetDrive('G', {.type = platform::kDriveRemote, .volumePresent = true});
+    if (c.eLocked) {
+      held = guard::OpenVolume(u"\\\\.\\E:");
+      ASSERT_TRUE(guard::DismountVolume(held));
+      ASSERT_TRUE(guard::LockVolume(held));
+    }
+    machine->devices.AddClass(u"WPD", platform::sim::kWpdClassGuid);
+    machine->devices.AddDevice(platform::sim::kWpdClassGuid, true, c.wpdDisabled ? 22 : 0);
+    host->services.state = c.state;
+    host->services.queryError = c.queryError;
+    host->adminError = c.adminError;
+    host->locksEnforced = c.locksEnforced;
+    if (c.sddl != nullptr) host->services.sddl = c.sddl;
+  }
+
+  int Run(const std::vector<std::string>& args) {
+    out.str("");
+    err.str("");
+    ToolContext ctx{*host, out, err, 1};
+    return RunTarvelctl(args, ctx);
+  }
+
+  static std::string ReasonsJson(const std::vector<std::string>& reasons) {
+    if (reasons.empty()) return "\"reasons\": []";
+    std::string text = "\"reasons\": [";
+    for (std::size_t i = 0; i < reasons.size(); ++i) {
+      text += std::string(i > 0 ? "," : "") + "\n    \"" + reasons[i] + "\"";
+    }
+    return text + "\n  ]";
+  }
+
+  static constexpr const char16_t* enforcement_key =
+      u"SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies\\";
+  std::filesystem::path dir;
+  std::unique_ptr<platform::sim::SimMachine> machine;
+  std::unique_ptr<CheckHost> host;
+  platform::Handle held = platform::kNullHandle;
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+TEST_F(CheckToolTest, VerdictExitCodeAndJsonForEachKindOfDrift) {
+  const Case cases[] = {
+      {.name = "compliant",
+       .reasons = {},
+       .evidence = "E: a removable drive, to be held locked and dismounted"},
+      // As after code 129, which releases the volumes and enables the devices.
+      {.name = "volume not locked",
+       .eLocked = false,
+       .wpdDisabled = false,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"volume.E"},
+       .evidence = "not locked: an open succeeds"},
+      {.name = "WriteProtect disagrees with the tag",
+       .writeProtect = 1,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"writeProtection"},
+       .evidence = "disagree: the tag asks for 0, WriteProtect is 1"},
+      {.name = "WPD device enabled under the removable lock",
+       .wpdDisabled = false,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"portableDevice.0"},
+       .evidence = "is enabled; to be disabled"},
+      {.name = "service stopped: its locks went with it",
+       .eLocked = false,
+       .state = kServiceStopped,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"service.running", "volume.E"},
+       .evidence = "not locked: the service is not running"},
+      {.name = "policy file that does not decrypt",
+       .policy = PolicyKind::kGarbled,
+       .eLocked = false,
+       .wpdDisabled = false,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"policy.decrypts"},
+       .evidence = "does not decrypt: the service starts with both locks off"},
+      {.name = "no policy file",
+       .policy = PolicyKind::kNone,
+       .eLocked = false,
+       .wpdDisabled = false,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"policy.file"},
+       .evidence = "no DevState.ini or SysSecurity.ini"},
+      {.name = "service security open to interactive users",
+       .sddl = u"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCLCSWLOCRRC;;;IU)",
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"service.security"},
+       .evidence = "also granted to IU"},
+      {.name = "empty DACL read back (Wine)",
+       .sddl = u"D:",
+       .exitCode = 2,
+       .verdict = "cannot tell",
+       .reasons = {"service.security"},
+       .evidence = "cannot be read back"},
+      {.name = "locks not enforced (Wine): an open volume does not show its lock",
+       .eLocked = false,
+       .locksEnforced = false,
+       .exitCode = 2,
+       .verdict = "cannot tell",
+       .reasons = {"volume.E"},
+       .evidence = "cannot see the lock"},
+      {.name = "service missing",
+       .queryError = kErrorServiceDoesNotExist,
+       .exitCode = 2,
+       .verdict = "cannot tell",
+       .reasons = {"service.installed", "policy.file", "volume.E", "volume.F", "writeProtection",
+                   "portableDevice.0"},
+       .evidence = "service missing: text of 1060 (1060)"},
+      {.name = "not an administrator",
+       .adminError = kErrorAccessDenied,
+       .exitCode = 2,
+       .verdict = "cannot tell",
+       .reasons = {"administrator"},
+       .evidence = "not run as an administrator: text of 5 (5)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Arrange(c);
+    EXPECT_EQ(Run({"check"}), c.exitCode) << out.str();
+    EXPECT_NE(out.str().find(c.evidence), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().rfind(std::string("Tarvel Service check: ") + c.verdict, 0), 0u);
+    EXPECT_EQ(Run({"check", "--json"}), c.exitCode);
+    const std::string json = out.str();
+    EXPECT_NE(json.find(std::string("\"verdict\": \"") + c.verdict + "\""), std::string::npos);
+    EXPECT_NE(json.find("\"exitCode\": " + std::to_string(c.exitCode)), std::string::npos);
+    EXPECT_NE(json.find(ReasonsJson(c.reasons)), std::string::npos) << json;
+    held = platform::kNullHandle;
+  }
+}
+
+TEST_F(CheckToolTest, JsonFactsOfACompliantMachine) {
+  Arrange({.name = "compliant", .reasons = {}});
+  ASSERT_EQ(Run({"check", "--json"}), 0) << out.str();
+  const std::string json = out.str();
+  for (const char* fact :
+       {"\"ownProcess\": true", "\"automaticStart\": true", "\"recoverySet\": true",
+        "\"daclLimited\": true", "\"machine\": \"x64\"", "\"decrypts\": true",
+        "\"state\": \"truefalse\"", "\"removable\": true", "\"removable\": \"on\"",
+        "\"optical\": \"off\"", "\"letter\": \"E:\"", "\"observed\": \"locked\"",
+        "\"kind\": \"internal\"", "\"tagFirstCharacter\": \"0\"", "\"agree\": true",
+        "\"required\": \"disabled\"", "\"state\": \"disabled\""}) {
+    EXPECT_NE(json.find(fact), std::string::npos) << fact << "\n" << json;
+  }
+  // The network drive is listed, never opened.
+  EXPECT_NE(json.find("\"observed\": \"not the service's\""), std::string::npos);
+  EXPECT_TRUE(machine->volumes.HandlesOn('G').empty());
+}
+
+TEST(JsonTest, StringsAreEscapedToAscii) {
+  const struct {
+    std::string in;
+    const char* out;
+  } rows[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"C:\\windows\\system32\\", "\"C:\\\\windows\\\\system32\\\\\""},
+      {"line\nnext\ttab\r", "\"line\\nnext\\ttab\\r\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+      {"\x1f\x7f", "\"\\u001f\\u007f\""},
+      {"\xC3\xA9quipement", "\"\\u00e9quipement\""},
+      {"\xF0\x9F\x98\x80", "\"\\ud83d\\ude00\""},
+      {"bad \xC3 byte", "\"bad \\ufffd byte\""},
+      {"overlong \xC0\xAF", "\"overlong \\ufffd\\ufffd\""},
+      {"surrogate \xED\xA0\x80", "\"surrogate \\ufffd\\ufffd\\ufffd\""},
+      {"cut \xE2\x82", "\"cut \\ufffd\\ufffd\""},
+  };
+  for (const auto& r : rows) EXPECT_EQ(JsonQuote(r.in), r.out) << r.out;
+  Json doc = Json::Object().Set("a", Json::Array().Push(1).Push(nullptr)).Set("b", true);
+  doc.Set("a", "replaced");
+  EXPECT_EQ(doc.Dump(), "{\n  \"a\": \"replaced\",\n  \"b\": true\n}");
+}
+
+TEST(ServiceDaclTest, ReadBackEntriesAndRights) {
+  ParsedDacl d = ParseDacl(BuildServiceSddl(ServiceGrants()));
+  ASSERT_TRUE(d.valid);
+  ASSERT_EQ(d.entries.size(), 3u);
+  EXPECT_EQ(d.entries[2].trustee, "AU");
+  EXPECT_EQ(d.entries[2].rights, kServiceReadRights);
+
+  d = ParseDacl("D:P(A;;GA;;;S-1-5-18)(D;;RP;;;WD)(A;;0x130;;;S-1-5-32-544)(A;;GX;;;BU)");
+  ASSERT_TRUE(d.valid);
+  ASSERT_EQ(d.entries.size(), 4u);
+  EXPECT_EQ(d.entries[0].trustee, "SY");
+  EXPECT_FALSE(d.entries[1].allow);
+  EXPECT_EQ(d.entries[2].trustee, "BA");
+  EXPECT_EQ(d.entries[2].rights, kServiceStart | kServiceStop | kServiceUserDefinedControl);
+  EXPECT_NE(d.entries[3].rights & kServiceUserDefinedControl, 0u);
+
+  EXPECT_TRUE(ParseDacl("D:NO_ACCESS_CONTROL").nullDacl);
+  EXPECT_TRUE(ParseDacl("D:").valid);
+  EXPECT_TRUE(ParseDacl("D:").entries.empty());
+  EXPECT_FALSE(ParseDacl("D:(A;;QQ;;;SY)").valid);
+  EXPECT_FALSE(ParseDacl("D:(A;;RP;;").valid);
+  EXPECT_FALSE(ParseDacl("O:BA").valid);
+}
+
+}  // namespace
+}  // namespace tarvelctl

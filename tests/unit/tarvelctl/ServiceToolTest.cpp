@@ -7,12 +7,14 @@
 #include <sstream>
 
 #include "platform/Text.h"
+#include "platform/sim/SimMachine.h"
 #include "tools/tarvelctl/Cli.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PeImage.h"
 #include "tools/tarvelctl/ServiceManager.h"
 #include "tools/tarvelctl/ServiceSecurity.h"
 #include "tools/tarvelctl/ServiceText.h"
+#include "tools/tarvelctl/sim/SimFileSecurity.h"
 
 namespace tarvelctl {
 namespace {
@@ -102,6 +104,9 @@ class TestHost final : public Host {
  public:
   ScriptedServices services;
   std::optional<WindowsLayout> layout;
+  platform::sim::SimMachine machine;
+  sim::SimFileSecurity security{machine.files};
+  FileSecurityCalls& FileSecurity() override { return security; }
   std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>&) override {
     return platform::FromUtf8(path);
   }

@@ -1,7 +1,6 @@
 // Security descriptors in SDDL text: the owner and DACL of a file, and who they let in.
 #include "platform/Sddl.h"
 
-#include <cstdlib>
 
 namespace platform {
 
@@ -83,11 +82,19 @@ std::optional<std::string> Trustee(std::string_view text) {
 
 std::optional<std::uint32_t> Rights(std::string_view text) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    std::string digits(text.substr(2));
-    char* end = nullptr;
-    unsigned long value = std::strtoul(digits.c_str(), &end, 16);
-    if (end == nullptr || *end != '\0' || value > 0xFFFFFFFFul) return std::nullopt;
-    return static_cast<std::uint32_t>(value);
+    // Digits only: no sign, no spaces, at most 32 bits.
+    std::string_view digits = text.substr(2);
+    if (digits.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : digits) {
+      int digit = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+      if (digit < 0) return std::nullopt;
+      value = value << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return value;
   }
   if (text.size() % 2 != 0) return std::nullopt;
   std::uint32_t rights = 0;
@@ -158,6 +165,31 @@ std::size_t ComponentEnd(std::string_view sddl, std::size_t from) {
   return sddl.size();
 }
 
+struct DaclFlags {
+  bool protectedDacl = false;
+  bool noAccessControl = false;
+};
+
+// The control flags before a DACL's entries: "P", "AI", "AR" and "NO_ACCESS_CONTROL", in any
+// order; anything else is not SDDL.
+std::optional<DaclFlags> ParseDaclFlags(std::string_view text) {
+  DaclFlags flags;
+  while (!text.empty()) {
+    if (text.substr(0, 17) == "NO_ACCESS_CONTROL") {
+      flags.noAccessControl = true;
+      text.remove_prefix(17);
+    } else if (text.substr(0, 2) == "AI" || text.substr(0, 2) == "AR") {
+      text.remove_prefix(2);
+    } else if (text[0] == 'P') {
+      flags.protectedDacl = true;
+      text.remove_prefix(1);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return flags;
+}
+
 bool Holds(const std::vector<std::string>& token, const std::string& trustee) {
   for (const std::string& t : token) {
     if (t == trustee) return true;
@@ -178,10 +210,13 @@ std::uint32_t MapGenericFileRights(std::uint32_t rights) {
 
 std::optional<SecurityText> ParseSecurityText(std::string_view sddl) {
   SecurityText out;
+  std::string seen;  // each of O, G, D and S at most once
   std::size_t pos = 0;
   while (pos < sddl.size()) {
     if (pos + 1 >= sddl.size() || sddl[pos + 1] != ':') return std::nullopt;
     char part = sddl[pos];
+    if (seen.find(part) != std::string::npos) return std::nullopt;
+    seen += part;
     std::size_t end = ComponentEnd(sddl, pos + 2);
     std::string_view body = sddl.substr(pos + 2, end - pos - 2);
     pos = end;
@@ -193,9 +228,10 @@ std::optional<SecurityText> ParseSecurityText(std::string_view sddl) {
       if (!Trustee(body)) return std::nullopt;
     } else if (part == 'D') {
       std::size_t open = body.find('(');
-      std::string_view flags = body.substr(0, open);
-      out.hasDacl = flags.find("NO_ACCESS_CONTROL") == std::string_view::npos;
-      out.protectedDacl = flags.find('P') != std::string_view::npos;
+      std::optional<DaclFlags> flags = ParseDaclFlags(body.substr(0, open));
+      if (!flags) return std::nullopt;
+      out.hasDacl = !flags->noAccessControl;
+      out.protectedDacl = flags->protectedDacl;
       while (open != std::string_view::npos) {
         std::size_t close = body.find(')', open);
         if (close == std::string_view::npos) return std::nullopt;

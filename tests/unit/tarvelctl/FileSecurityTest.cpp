@@ -36,7 +36,7 @@ class OneServiceManager final : public ServiceManager {
   std::uint32_t Start() override { return 0; }
   std::uint32_t Control(std::uint32_t, ServiceStatusInfo*) override { return 0; }
   std::uint32_t Query(ServiceStatusInfo* status) override {
-    *status = {kServiceRunning, 4, 0, 0, 0, 0, 42};
+    *status = {platform::kServiceRunning, 4, 0, 0, 0, 0, 42};
     return 0;
   }
   std::uint32_t QueryCommandLine(std::u16string* out) override {
@@ -67,6 +67,7 @@ class TestHost final : public Host {
 class FileSecurityTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    host.machine.Install();  // policy write encrypts through the platform
     dir = std::filesystem::temp_directory_path() /
           ("tarvelctl-dacl-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -106,7 +107,9 @@ class FileSecurityTest : public ::testing::Test {
   // A file in the service's folder as an administrator's copy leaves it: the folder's entries.
   void PlaceInherited(const std::string& name, const std::string& text) {
     std::string error;
-    ASSERT_TRUE(WriteLocalFile(SystemPath(name), {text.begin(), text.end()}, &error)) << error;
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    ASSERT_TRUE(WriteLocalFile(SystemPath(name), bytes, &error)) << error;
+    host.machine.files.SetFile(platform::FromUtf8(SystemPath(name)), bytes);
   }
 
   TestHost host;
@@ -132,8 +135,7 @@ TEST_F(FileSecurityTest, OthersWhoCanOpenReadsTheDacl) {
        "take ownership)"},
       {"O:BAD:(D;;FR;;;BU)(A;;FR;;;BU)(A;;FA;;;BA)", ""},
       {"O:BAD:(D;;FW;;;WD)(A;;GA;;;AU)",
-       "Authenticated Users (read, execute, change the DACL, "
-       "take ownership)"},
+       "Authenticated Users (read, execute, delete, change the DACL, take ownership)"},
       {"O:BAD:(A;OICIIO;FA;;;CO)(A;;0x100080;;;BU)(A;;RCWD;;;IU)", "INTERACTIVE (change the DACL)"},
       {"O:BUD:P(A;;FA;;;SY)", "Users (change the DACL)"},
       {"O:BUD:P(A;;FA;;;SY)(A;;RC;;;OW)", ""},
@@ -141,10 +143,26 @@ TEST_F(FileSecurityTest, OthersWhoCanOpenReadsTheDacl) {
       {"D:(A;;QQ;;;SY)", "?"},
       {"D:(A;;FA;;;SY", "?"},
       {"not sddl", "?"},
+      {"D:(A;;0x-1;;;BU)", "?"},
+      {"D:(A;;0x100000001;;;BU)", "?"},
+      {"D:XY(A;;FA;;;SY)", "?"},
+      {"D:P(A;;FA;;;SY)D:(A;;FA;;;BU)", "?"},
+      {"D:P(A;;FA;;;SY)x", "?"},
+      {"O:D:P(A;;FA;;;SY)", "?"},
   };
   for (const Row& r : rows) {
     auto others = OthersWhoCanOpen(platform::FromUtf8(r.sddl));
     EXPECT_EQ(others ? DescribeOpeners(*others) : "?", r.others) << r.sddl;
+  }
+  // A descriptor cut inside an entry is refused (and not read past its end).
+  const std::string wine = rows[3].sddl;
+  for (std::size_t n = 0; n <= wine.size(); ++n) {
+    std::string cut = wine.substr(0, n);
+    bool insideEntry = cut.rfind('(') != std::string::npos &&
+                       (cut.rfind(')') == std::string::npos || cut.rfind(')') < cut.rfind('('));
+    if (insideEntry) {
+      EXPECT_FALSE(OthersWhoCanOpen(platform::FromUtf8(cut))) << cut;
+    }
   }
 }
 
@@ -244,7 +262,9 @@ TEST(TrustedFileDaclTest, AUserCannotHoldThePolicyFileUnderTheDacl) {
     platform::Handle held = m.files.OpenFileAs(SimFiles::StandardUserToken(),
                                                policy::test::kDevState, platform::kGenericRead, 0);
     EXPECT_EQ(held == platform::kInvalidHandleValue, secured);
-    if (secured) EXPECT_EQ(platform::sim::SimCore::GetLastError(), 5u);
+    if (secured) {
+      EXPECT_EQ(platform::sim::SimCore::GetLastError(), 5u);
+    }
     guard::VolumeGuard g;
     g.StartGuard();
     EXPECT_EQ(g.GetRemovableLock(), secured);

@@ -279,10 +279,16 @@ TEST_F(ServiceToolTest, LockTogglesSendTheirCodes) {
 TEST_F(ServiceToolTest, InstallRegistersTheQuotedExecutableAndLocksItDown) {
   std::string exe = WriteImage("tarvel service.exe", kMachineI386);
   services.installed = false;
+  host.layout = WindowsLayout{(dir / "Windows").string(), true, false};
   EXPECT_EQ(Run({"install", "--exe", exe}), kExitOk) << err.str();
+  EXPECT_NE(out.str().find("Files: no DevState.ini, SysSecurity.ini or ReadTag.ini in " +
+                           (dir / "Windows" / "SysWOW64").string()),
+            std::string::npos)
+      << out.str();
   EXPECT_EQ(services.commandLine, u"\"" + platform::FromUtf8(exe) + u"\"");
   EXPECT_EQ(services.calls,
-            (std::vector<std::string>{"Create", "SetDescription", "SetRecovery", "SetSecurity"}));
+            (std::vector<std::string>{"Create", "SetDescription", "SetRecovery", "SetSecurity",
+                                      "QueryCommandLine"}));
   EXPECT_EQ(platform::ToUtf8(services.sddl), BuildServiceSddl(ServiceGrants()));
   EXPECT_NE(out.str().find("(i386)"), std::string::npos) << out.str();
 

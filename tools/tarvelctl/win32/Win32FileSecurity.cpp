@@ -41,7 +41,7 @@ std::uint32_t Win32FileSecurity::CreateWithSecurity(const std::u16string& path,
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   FileHandle file(FromH(::CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr)));
-  if (!file) return ::GetLastError();
+  if (!file.valid()) return ::GetLastError();
   std::size_t done = 0;
   while (done < bytes.size()) {
     DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));

@@ -1,7 +1,6 @@
 // Security descriptors in SDDL text: the owner and DACL of a file, and who they let in.
 #include "platform/Sddl.h"
 
-
 namespace platform {
 
 namespace {

@@ -119,15 +119,20 @@ class FileSecurityTest : public ::testing::Test {
 };
 
 TEST_F(FileSecurityTest, OthersWhoCanOpenReadsTheDacl) {
+  // What Wine reports for every file: its user owns it and Everyone may read.
+  const char* const kWineDefault =
+      "O:S-1-5-21-0-0-0-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-0-0-0-1000)(A;;0x1200a9;;;WD)";
   struct Row {
     const char* sddl;
     const char* others;  // DescribeOpeners, or "?" when the text cannot be read
   } rows[] = {
       {"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", ""},
       {"O:SYD:P(A;;FA;;;S-1-5-18)(A;;FA;;;S-1-5-32-544)", ""},
+      // As Windows reads back the tool's DACL, and a copied file's inherited one.
+      {"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)", ""},
+      {"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", "Users (read, execute)"},
       {SimFiles::kInheritedFileSecurity, "Users (read, execute)"},
-      // What Wine reports for every file: its user owns it and Everyone may read.
-      {"O:S-1-5-21-0-0-0-1000D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-0-0-0-1000)(A;;0x1200a9;;;WD)",
+      {kWineDefault,
        "S-1-5-21-0-0-0-1000 (read, write, execute, delete, change the DACL, take ownership), "
        "Everyone (read, execute)"},
       {"O:BAD:NO_ACCESS_CONTROL",
@@ -155,7 +160,7 @@ TEST_F(FileSecurityTest, OthersWhoCanOpenReadsTheDacl) {
     EXPECT_EQ(others ? DescribeOpeners(*others) : "?", r.others) << r.sddl;
   }
   // A descriptor cut inside an entry is refused (and not read past its end).
-  const std::string wine = rows[3].sddl;
+  const std::string wine = kWineDefault;
   for (std::size_t n = 0; n <= wine.size(); ++n) {
     std::string cut = wine.substr(0, n);
     bool insideEntry = cut.rfind('(') != std::string::npos &&

@@ -286,9 +286,8 @@ TEST_F(ServiceToolTest, InstallRegistersTheQuotedExecutableAndLocksItDown) {
             std::string::npos)
       << out.str();
   EXPECT_EQ(services.commandLine, u"\"" + platform::FromUtf8(exe) + u"\"");
-  EXPECT_EQ(services.calls,
-            (std::vector<std::string>{"Create", "SetDescription", "SetRecovery", "SetSecurity",
-                                      "QueryCommandLine"}));
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"Create", "SetDescription", "SetRecovery",
+                                                      "SetSecurity", "QueryCommandLine"}));
   EXPECT_EQ(platform::ToUtf8(services.sddl), BuildServiceSddl(ServiceGrants()));
   EXPECT_NE(out.str().find("(i386)"), std::string::npos) << out.str();
 

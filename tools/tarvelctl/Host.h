@@ -10,6 +10,7 @@
 namespace tarvelctl {
 
 class DebugMonitor;
+class FileSecurityCalls;
 class ServiceManager;
 
 /// Where Windows keeps its folders, and how the tool runs on it.
@@ -30,6 +31,8 @@ class Host {
   /// Makes the local file at path (UTF-8, as given on the command line), whose content is
   /// bytes, readable through the installed platform; returns its path in the platform's terms.
   virtual std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>& bytes) = 0;
+  /// The calls that create files with a descriptor and read and set file DACLs.
+  virtual FileSecurityCalls& FileSecurity() = 0;
   /// This machine's Service Control Manager; null where there is none (the Linux build).
   virtual ServiceManager* Services() { return nullptr; }
   /// A monitor of debug output; null where there is none.

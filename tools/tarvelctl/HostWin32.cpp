@@ -6,6 +6,7 @@
 #include "platform/win32/WindowsSupport.h"
 #include "tools/tarvelctl/Host.h"
 #include "tools/tarvelctl/win32/Win32DebugMonitor.h"
+#include "tools/tarvelctl/win32/Win32FileSecurity.h"
 #include "tools/tarvelctl/win32/Win32Handles.h"
 #include "tools/tarvelctl/win32/Win32ServiceManager.h"
 
@@ -24,6 +25,7 @@ class Win32Host final : public Host {
                        const std::vector<std::uint8_t>& /*bytes*/) override {
     return platform::FromUtf8(path);
   }
+  FileSecurityCalls& FileSecurity() override { return security_; }
   ServiceManager* Services() override { return &services_; }
   DebugMonitor* DebugOutput() override {
     if (!monitor_) monitor_ = std::make_unique<win32::Win32DebugMonitor>();
@@ -66,6 +68,7 @@ class Win32Host final : public Host {
  private:
   platform::win32::Win32Platform platform_;
   win32::Win32ServiceManager services_;
+  win32::Win32FileSecurity security_;
   std::unique_ptr<win32::Win32DebugMonitor> monitor_;
 };
 

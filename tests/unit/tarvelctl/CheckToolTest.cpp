@@ -16,6 +16,7 @@
 #include "tools/tarvelctl/ServiceManager.h"
 #include "tools/tarvelctl/ServiceSecurity.h"
 #include "tools/tarvelctl/ServiceText.h"
+#include "tools/tarvelctl/sim/SimFileSecurity.h"
 
 namespace tarvelctl {
 namespace {
@@ -69,7 +70,7 @@ class FakeServices final : public ServiceManager {
 // Files reach the test's simulated machine under their local path.
 class CheckHost final : public Host {
  public:
-  explicit CheckHost(platform::sim::SimMachine& m) : machine_(m) {}
+  explicit CheckHost(platform::sim::SimMachine& m) : machine_(m), security_(m.files) {}
   FakeServices services;
   std::optional<WindowsLayout> layout;
   std::uint32_t adminError = 0;
@@ -80,6 +81,7 @@ class CheckHost final : public Host {
     machine_.files.SetFile(staged, bytes);
     return staged;
   }
+  FileSecurityCalls& FileSecurity() override { return security_; }
   ServiceManager* Services() override { return &services; }
   std::optional<WindowsLayout> Layout() override { return layout; }
   std::uint32_t AdministratorError() override { return adminError; }
@@ -87,6 +89,7 @@ class CheckHost final : public Host {
 
  private:
   platform::sim::SimMachine& machine_;
+  sim::SimFileSecurity security_;
 };
 
 enum class PolicyKind { kTrueFalse, kGarbled, kNone };

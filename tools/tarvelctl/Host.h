@@ -45,6 +45,9 @@ class Host {
   /// Whether a volume lock keeps other opens out, as on Windows. Wine accepts FSCTL_LOCK_VOLUME
   /// without enforcing it, so there an open that succeeds says nothing about a lock.
   virtual bool VolumeLocksEnforced() { return true; }
+  /// Whether a file keeps the DACL set on it, as on Windows. Wine returns the same default
+  /// descriptor for every file whatever was set, so there a DACL read back says nothing.
+  virtual bool FileDaclsKept() { return true; }
   /// The folder that holds the tool's own executable, UTF-8.
   virtual std::string ProgramDirectory() { return "."; }
 };

@@ -1,6 +1,8 @@
 // Security descriptors in SDDL text: the owner and DACL of a file, and who they let in.
 #include "platform/Sddl.h"
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -190,10 +192,7 @@ std::optional<DaclFlags> ParseDaclFlags(std::string_view text) {
 }
 
 bool Holds(const std::vector<std::string>& token, const std::string& trustee) {
-  for (const std::string& t : token) {
-    if (t == trustee) return true;
-  }
-  return false;
+  return std::ranges::find(token, trustee) != token.end();
 }
 
 }  // namespace

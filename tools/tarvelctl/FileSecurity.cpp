@@ -123,6 +123,7 @@ std::optional<std::vector<FileOpener>> OthersWhoCanOpen(std::u16string_view sddl
   }
 
   std::vector<FileOpener> openers;
+  openers.reserve(order.size());
   for (const std::string& trustee : order) {
     openers.push_back({trustee, platform::TrusteeName(trustee), RightsText(granted[trustee])});
   }

@@ -71,6 +71,22 @@ std::string Hex(std::uint32_t v) {
 
 }  // namespace
 
+const std::vector<std::string>& SimFiles::LocalSystemToken() {
+  static const std::vector<std::string> token = {"SY", "BA", "WD", "AU"};
+  return token;
+}
+
+const std::vector<std::string>& SimFiles::StandardUserToken() {
+  static const std::vector<std::string> token = {"S-1-5-21-1004336348-1177238915-682003330-1001",
+                                                 "BU", "WD", "AU", "IU"};
+  return token;
+}
+
+const SecurityText& SimFiles::InheritedSecurity() {
+  static const SecurityText security = *ParseSecurityText(kInheritedFileSecurity);
+  return security;
+}
+
 SimFiles::SimFiles(SimCore& core) : core_(core) {
   SetSystemFolder(u"C:\\Windows\\system32");
 }
@@ -152,6 +168,48 @@ bool SimFiles::FileExists(std::u16string_view path) const {
   std::lock_guard lock(core_.Mutex());
   const Node* node = NodeOf(KeyOf(path));
   return node != nullptr && !node->directory;
+}
+
+bool SimFiles::SetFileSecurity(std::u16string_view path, std::string_view sddl) {
+  std::lock_guard lock(core_.Mutex());
+  auto it = nodes_.find(KeyOf(path));
+  std::optional<SecurityText> parsed = ParseSecurityText(sddl);
+  if (it == nodes_.end() || it->second.directory || !parsed) return false;
+  Node& node = it->second;
+  if (!parsed->owner.empty()) node.security.owner = parsed->owner;
+  std::size_t dacl = sddl.find("D:");
+  if (dacl != std::string_view::npos) {
+    std::size_t end = sddl.find("S:", dacl);
+    node.dacl = std::string(sddl.substr(dacl, end == std::string_view::npos ? end : end - dacl));
+    node.security.hasDacl = parsed->hasDacl;
+    node.security.protectedDacl = parsed->protectedDacl;
+    node.security.aces = parsed->aces;
+  }
+  return true;
+}
+
+std::string SimFiles::FileSecurity(std::u16string_view path) const {
+  std::lock_guard lock(core_.Mutex());
+  const Node* node = NodeOf(KeyOf(path));
+  if (node == nullptr || node->directory) return {};
+  std::string_view inherited = kInheritedFileSecurity;
+  std::string dacl =
+      node->dacl.empty() ? std::string(inherited.substr(inherited.find("D:"))) : node->dacl;
+  return "O:" + node->security.owner + dacl;
+}
+
+bool SimFiles::RenameFile(std::u16string_view from, std::u16string_view to) {
+  std::lock_guard lock(core_.Mutex());
+  std::u16string fromKey = KeyOf(from);
+  std::u16string toKey = KeyOf(to);
+  auto it = nodes_.find(fromKey);
+  if (it == nodes_.end() || it->second.directory || toKey.empty()) return false;
+  if (fromKey == toKey) return true;
+  Node moved = std::move(it->second);
+  nodes_.erase(it);
+  MakeParents(toKey);
+  nodes_[toKey] = std::move(moved);
+  return true;
 }
 
 std::vector<Handle> SimFiles::HandlesOn(std::u16string_view path) const {
@@ -256,15 +314,33 @@ Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::ui
   if (core_.Recording())
     what = "CreateFileW " + Show(path) + " " + Hex(access) + " " + std::to_string(share) + " " +
            std::to_string(disposition) + " " + std::to_string(flagsAndAttributes);
+  std::uint32_t injected = 0;
+  if (core_.TakeFault("CreateFileW", &injected) || core_.TakeFault("CreateFileW file", &injected)) {
+    SimCore::SetLastError(injected);
+    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE " + std::to_string(injected); });
+    return kInvalidHandleValue;
+  }
+  return Open(LocalSystemToken(), what, path, access, share, disposition);
+}
+
+Handle SimFiles::OpenFileAs(const std::vector<std::string>& token, std::u16string_view path,
+                            std::uint32_t access, std::uint32_t share) {
+  std::lock_guard lock(core_.Mutex());
+  std::u16string text(path);
+  std::string what;
+  if (core_.Recording())
+    what = "OpenFileAs " + ToUtf8(text) + " " + Hex(access) + " " + std::to_string(share);
+  return Open(token, what, text.c_str(), access, share, kOpenExisting);
+}
+
+Handle SimFiles::Open(const std::vector<std::string>& token, const std::string& what,
+                      const char16_t* path, std::uint32_t access, std::uint32_t share,
+                      std::uint32_t disposition) {
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
     core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE " + std::to_string(error); });
     return kInvalidHandleValue;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateFileW", &injected) || core_.TakeFault("CreateFileW file", &injected)) {
-    return fail(injected);
-  }
   std::u16string key = path == nullptr ? std::u16string() : KeyOf(path);
   const Node* node = key.empty() ? nullptr : NodeOf(key);
   if (node == nullptr) {
@@ -276,6 +352,7 @@ Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::ui
   }
   if (node->directory) return fail(kErrorAccessDenied);
   if (disposition != kOpenExisting || Writes(access)) return fail(kErrorAccessDenied);
+  if (!AccessGranted(node->security, token, access)) return fail(kErrorAccessDenied);
   if (!SharingAllows(key, access, share)) return fail(kErrorSharingViolation);
   Handle h = core_.OpenHandle(HandleEntry{"file", ToUtf8(path)},
                               [this](Handle closed) { opens_.erase(closed); });
@@ -353,6 +430,9 @@ std::uint32_t SimFiles::GetPrivateProfileStringW(const char16_t* section, const 
   std::u16string fileKey = ProfileKey(fileName);
   const Node* node = NodeOf(fileKey);
   if (node == nullptr || node->directory) return useDefault(kErrorFileNotFound);
+  if (!AccessGranted(node->security, LocalSystemToken(), kGenericRead)) {
+    return useDefault(kErrorAccessDenied);
+  }
   if (!SharingAllows(fileKey, kGenericRead, kFileShareRead | kFileShareWrite)) {
     return useDefault(kErrorSharingViolation);
   }

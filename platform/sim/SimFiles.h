@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Sddl.h"
 #include "platform/sim/SimCore.h"
 
 namespace platform::sim {
@@ -20,8 +21,21 @@ namespace platform::sim {
 /// handle table (kind "file") and are closed through Threads::CloseHandle. Opens fail as
 /// core.FailCall makes either "CreateFileW" (shared with volume opens) or "CreateFileW file"
 /// (files only) fail.
+///
+/// Every file has an owner and a DACL, and opens are access-checked against them: CreateFileW
+/// and the profile reader open as the service's account (LocalSystem), OpenFileAs as any other
+/// account. A new file gets what a file put into the system folder inherits.
 class SimFiles final : public Files {
  public:
+  /// What a file created in the system folder inherits: full control for SYSTEM and the
+  /// Administrators, read and execute for Users; owned by the Administrators.
+  static constexpr char kInheritedFileSecurity[] =
+      "O:BAD:(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+  /// The groups of the service's token (LocalSystem).
+  static const std::vector<std::string>& LocalSystemToken();
+  /// The groups of a standard user's token, signed in at the console.
+  static const std::vector<std::string>& StandardUserToken();
+
   explicit SimFiles(SimCore& core);
 
   /// Test set-up. SetFile creates the file's parent directories; an open handle sees the
@@ -42,6 +56,18 @@ class SimFiles final : public Files {
   [[nodiscard]] bool FileExists(std::u16string_view path) const;
   /// Handles open on the file.
   [[nodiscard]] std::vector<Handle> HandlesOn(std::u16string_view path) const;
+  /// Sets the owner ("O:") and the DACL ("D:") that sddl gives, as SetNamedSecurityInfoW
+  /// does; a part sddl lacks is kept. false when there is no such file or sddl is no SDDL.
+  bool SetFileSecurity(std::u16string_view path, std::string_view sddl);
+  /// The file's owner and DACL as SDDL ("O:BAD:P(A;;FA;;;SY)"); empty for no such file.
+  [[nodiscard]] std::string FileSecurity(std::u16string_view path) const;
+  /// Gives the file at from the name to, replacing a file there, with its content and its own
+  /// owner and DACL, as MoveFileExW does on one volume; false when from is no file.
+  bool RenameFile(std::u16string_view from, std::u16string_view to);
+  /// Opens the file as a program of an account whose token holds these groups would: the
+  /// same access check and share modes as CreateFileW. Closed with Threads::CloseHandle.
+  Handle OpenFileAs(const std::vector<std::string>& token, std::u16string_view path,
+                    std::uint32_t access, std::uint32_t share);
 
   Bool SHGetSpecialFolderPathW(Handle owner, char16_t* path, std::int32_t csidl,
                                Bool create) override;
@@ -63,6 +89,8 @@ class SimFiles final : public Files {
     Bytes bytes;
     std::uint64_t failAt = ~std::uint64_t{0};
     std::uint32_t failError = 0;
+    std::string dacl;  ///< the "D:" part as last set; empty for the inherited one
+    SecurityText security = InheritedSecurity();
   };
   struct OpenFile {
     std::u16string key;
@@ -72,6 +100,9 @@ class SimFiles final : public Files {
     Bytes bytes;
   };
 
+  static const SecurityText& InheritedSecurity();
+  Handle Open(const std::vector<std::string>& token, const std::string& what, const char16_t* path,
+              std::uint32_t access, std::uint32_t share, std::uint32_t disposition);
   void MakeParents(const std::u16string& key);
   const Node* NodeOf(const std::u16string& key) const;
   bool SharingAllows(const std::u16string& key, std::uint32_t access, std::uint32_t share) const;

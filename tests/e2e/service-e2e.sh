@@ -118,8 +118,21 @@ done_scenario
 
 # --- 3
 scenario "install: own process, automatic start, recovery and the security descriptor"
-ctl policy write --removable off --optical off -o "$sysdir_win\\DevState.ini" >"$out" 2>&1
+# Wine stores no file DACLs (GetNamedSecurityInfoW returns its default), so the DACL is shown as
+# the calls made with it: +security names the SDDL converted, +file the create and the rename.
+trusted='D:P(A;;FA;;;SY)(A;;FA;;;BA)'
+WINEDEBUG=-all,+security,+file ctl policy write --removable off --optical off \
+  -o "$sysdir_win\\DevState.ini" >"$out.pw" 2>&1
 check "policy write DevState.ini (both off) in $sysdir_name" test -s "$sysdir/DevState.ini"
+check "policy write converts the SDDL $trusted" grep -qF \
+  "ConvertStringSecurityDescriptorToSecurityDescriptorW L\"$trusted\", 1," "$out.pw"
+check "creates DevState.ini.new afresh (FILE_CREATE) with a descriptor" grep -qE \
+  'NtCreateFile .*name=L"[^"]*\\DevState\.ini\.new" .* sec=0x[0-9a-f]+ .* disp=2 ' "$out.pw"
+check "renames it over DevState.ini (MOVEFILE_REPLACE_EXISTING | WRITE_THROUGH)" grep -qE \
+  'MoveFileWithProgressW \(L"[^"]*\\DevState\.ini\.new",L"[^"]*\\DevState\.ini",[^,]*,[^,]*,0009\)' \
+  "$out.pw"
+check "and leaves no DevState.ini.new" not test -e "$sysdir/DevState.ini.new"
+check "prints the DACL" grep -qF "  DACL $trusted: only SYSTEM and Administrators" "$out.pw"
 WINEDEBUG=-all,fixme+service ctl install >"$out.install"
 check "install exits 0" test $? -eq 0
 check "registers the quoted executable beside the tool" grep -qF \
@@ -134,7 +147,25 @@ check "Start = 2 (automatic)" reg_value "$key" Start 0x2
 check "Type = 0x10 (own process)" reg_value "$key" Type 0x10
 ctl install >"$out" 2>&1; check "a second install exits 1" test $? -eq 1
 check "and names --configure-only" grep -q -- '--configure-only' "$out"
-ctl install --configure-only >"$out" 2>&1; check "install --configure-only exits 0" test $? -eq 0
+# The folder comes from the tool: the one the registered executable's machine type reads.
+files_dir=$(sed -n "s/^Files: secured DevState\.ini in \(.*\): DACL $trusted (SYSTEM and Administrators only)$/\1/p" \
+  "$out.install")
+check "install secures DevState.ini where the service reads it ($sysdir_name)" \
+  test "${files_dir,,}" = "${sysdir_win,,}"
+WINEDEBUG=-all,+security,+advapi ctl install --configure-only >"$out.co" 2>&1
+check "install --configure-only exits 0" test $? -eq 0
+check "--configure-only secures it again" grep -qF \
+  "Files: secured DevState.ini in $files_dir: DACL $trusted" "$out.co"
+check "from the SDDL $trusted" grep -qF \
+  "ConvertStringSecurityDescriptorToSecurityDescriptorW L\"$trusted\", 1," "$out.co"
+check "with SetNamedSecurityInfoW, SE_FILE_OBJECT, PROTECTED_DACL | DACL_SECURITY_INFORMATION" \
+  grep -qF "SetNamedSecurityInfoW L\"${files_dir//\\/\\\\}\\\\DevState.ini\" 1 -2147483644" "$out.co"
+# Wine's default DACL lets Everyone read, so status warns about the file.
+ctl status >"$out.st" 2>&1
+check "status warns that Everyone may open DevState.ini" grep -qF \
+  "warning: $files_dir\\DevState.ini can be opened by" "$out.st"
+check "naming Everyone (read, execute)" grep -qE \
+  'DevState\.ini can be opened by .*Everyone \(read, execute\)' "$out.st"
 done_scenario
 
 # --- 4
@@ -327,7 +358,7 @@ check "verdict: cannot tell" grep -qx 'Tarvel Service check: cannot tell (exit 2
 # empty DACL. Its C: reports a SCSI bus (internal); its Z: (the Unix root) refuses the open, so
 # its bus query fails and the removable lock covers it, and Wine's refusal is no lock.
 check "exactly what cannot be told" grep -qx \
-  '  cannot tell: service.recovery service.security volume.E volume.H volume.Z' "$out.check"
+  '  cannot tell: service.recovery service.security policy.dacl volume.E volume.H volume.Z' "$out.check"
 check "C: internal: on an internal bus" grep -qE \
   '^  ok +volume.C: C: a fixed disk that does not answer the ATA probe, on an internal bus \(type 1\): never locked$' \
   "$out.check"
@@ -342,6 +373,10 @@ check "G: (network) not the service's" grep -qE '^  ok +volume.G: G: a network d
 check "the descriptor: empty DACL read back, not claimed" grep -qE \
   '^  cannot tell +service.security: the security descriptor cannot be read back' "$out.check"
 check "the fallback file, decrypted" grep -qE '^  ok +policy.file: the service reads .*SysSecurity.ini at start$' "$out.check"
+# Wine returns its default descriptor for every file: check says so instead of a drift.
+check "the policy file's DACL: Wine keeps none, not claimed" grep -qE \
+  '^  cannot tell +policy.dacl: Wine does not keep file DACLs: it returns "[^"]*" whatever was set, so who may open .*SysSecurity.ini is not known$' \
+  "$out.check"
 check "start-up flags from the file" grep -qF 'State "truefalse": start-up flags removable on, optical off' "$out.check"
 check "write protection agrees" grep -qE '^  ok +writeProtection: agree: the tag asks for 0, WriteProtect is 0$' "$out.check"
 check "no WPD class" grep -qE '^  ok +portableDevices: no "WPD" setup class' "$out.check"
@@ -349,6 +384,7 @@ check "nothing drifts" not grep -qE '^  drift ' "$out.check"
 ctl check --json >"$out.json" 2>&1; rc=$?
 check "--json: exit 2" test "$rc" -eq 2
 check "--json: the verdict" grep -qF '"verdict": "cannot tell",' "$out.json"
+check "--json: the policy file's openers not claimed" grep -qF '"othersCanOpen": null' "$out.json"
 check "--json: E: lock not visible" grep -qF '"observed": "lock not visible",' "$out.json"
 check "--json: one object" test "$(head -c1 "$out.json")$(tail -c2 "$out.json" | head -c1)" = '{}'
 ctl stop >/dev/null 2>&1

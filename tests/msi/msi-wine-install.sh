@@ -125,6 +125,9 @@ check "ConfigureTarvelService succeeded" ended_ok "$out.install.log" ConfigureTa
 check "tarvelctl install --configure-only set the recovery options" \
   grep -q '^Recovery: restart after 5 s' "$out.install"
 check "and the security descriptor" grep -q '^Security: D:' "$out.install"
+check "and the DACL of the three files where the service reads them" grep -qE \
+  '^Files: secured DevState\.ini, SysSecurity\.ini, ReadTag\.ini in .*\\(System32|SysWOW64): DACL D:P\(A;;FA;;;SY\)\(A;;FA;;;BA\) \(SYSTEM and Administrators only\)$' \
+  "$out.install"
 check "no stop on a first install" not started "$out.install.log" StopTarvelService
 check "sc query: RUNNING" running
 ctl status >"$out.status"

@@ -10,6 +10,7 @@
 namespace tarvelctl {
 
 class DebugMonitor;
+class FileSecurityCalls;
 class ServiceManager;
 
 /// Where Windows keeps its folders, and how the tool runs on it.
@@ -30,6 +31,8 @@ class Host {
   /// Makes the local file at path (UTF-8, as given on the command line), whose content is
   /// bytes, readable through the installed platform; returns its path in the platform's terms.
   virtual std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>& bytes) = 0;
+  /// The calls that create files with a descriptor and read and set file DACLs.
+  virtual FileSecurityCalls& FileSecurity() = 0;
   /// This machine's Service Control Manager; null where there is none (the Linux build).
   virtual ServiceManager* Services() { return nullptr; }
   /// A monitor of debug output; null where there is none.
@@ -42,6 +45,9 @@ class Host {
   /// Whether a volume lock keeps other opens out, as on Windows. Wine accepts FSCTL_LOCK_VOLUME
   /// without enforcing it, so there an open that succeeds says nothing about a lock.
   virtual bool VolumeLocksEnforced() { return true; }
+  /// Whether a file keeps the DACL set on it, as on Windows. Wine returns the same default
+  /// descriptor for every file whatever was set, so there a DACL read back says nothing.
+  virtual bool FileDaclsKept() { return true; }
   /// The folder that holds the tool's own executable, UTF-8.
   virtual std::string ProgramDirectory() { return "."; }
 };

@@ -2,6 +2,7 @@
 #include "platform/Text.h"
 #include "platform/sim/SimMachine.h"
 #include "tools/tarvelctl/Host.h"
+#include "tools/tarvelctl/sim/SimFileSecurity.h"
 
 namespace tarvelctl {
 
@@ -15,9 +16,11 @@ class SimHost final : public Host {
     machine_.files.SetFile(staged, bytes);
     return staged;
   }
+  FileSecurityCalls& FileSecurity() override { return security_; }
 
  private:
   platform::sim::SimMachine machine_;
+  sim::SimFileSecurity security_{machine_.files};
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/win32/WindowsSupport.h"
 #include "tools/tarvelctl/Host.h"
 #include "tools/tarvelctl/win32/Win32DebugMonitor.h"
+#include "tools/tarvelctl/win32/Win32FileSecurity.h"
 #include "tools/tarvelctl/win32/Win32Handles.h"
 #include "tools/tarvelctl/win32/Win32ServiceManager.h"
 
@@ -17,6 +18,12 @@ std::string Utf8(const wchar_t* text) {
   return platform::ToUtf8(reinterpret_cast<const char16_t*>(text));
 }
 
+// Wine's ntdll exports wine_get_version; Windows' does not.
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 class Win32Host final : public Host {
  public:
   Win32Host() { platform_.Install(); }
@@ -24,6 +31,7 @@ class Win32Host final : public Host {
                        const std::vector<std::uint8_t>& /*bytes*/) override {
     return platform::FromUtf8(path);
   }
+  FileSecurityCalls& FileSecurity() override { return security_; }
   ServiceManager* Services() override { return &services_; }
   DebugMonitor* DebugOutput() override {
     if (!monitor_) monitor_ = std::make_unique<win32::Win32DebugMonitor>();
@@ -50,12 +58,10 @@ class Win32Host final : public Host {
         win32::FromSc(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)));
     return manager.valid() ? 0 : ::GetLastError();
   }
-  bool VolumeLocksEnforced() override {
-    // Wine workaround: its ntdll exports wine_get_version, and its volume locks are accepted
-    // but keep no other open out.
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
-  }
+  // Wine workaround: its volume locks are accepted but keep no other open out, and
+  // GetNamedSecurityInfoW returns its default descriptor whatever was set on a file.
+  bool VolumeLocksEnforced() override { return !UnderWine(); }
+  bool FileDaclsKept() override { return !UnderWine(); }
   std::string ProgramDirectory() override {
     std::wstring text(32768, L'\0');
     text.resize(::GetModuleFileNameW(nullptr, text.data(), static_cast<DWORD>(text.size())));
@@ -66,6 +72,7 @@ class Win32Host final : public Host {
  private:
   platform::win32::Win32Platform platform_;
   win32::Win32ServiceManager services_;
+  win32::Win32FileSecurity security_;
   std::unique_ptr<win32::Win32DebugMonitor> monitor_;
 };
 

@@ -94,6 +94,19 @@ bool ReplaceLocalFile(const std::string& path, const std::vector<std::uint8_t>& 
   return true;
 }
 
+bool MoveLocalFile(const std::string& from, const std::string& to, std::string* error) {
+  std::error_code ec;
+  std::filesystem::rename(PathOf(from), PathOf(to), ec);
+  if (ec) *error = "cannot rename " + from + " to " + to + ": " + ec.message();
+  return !ec;
+}
+
+bool RemoveLocalFile(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(PathOf(path), ec);
+  return !ec;
+}
+
 bool LocalFileExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(PathOf(path), ec);

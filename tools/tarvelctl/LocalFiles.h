@@ -25,6 +25,12 @@ std::optional<std::vector<std::uint8_t>> ReadLocalFilePrefix(const std::string& 
 bool ReplaceLocalFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
                       std::string* error);
 
+/// Gives the file at from the name to, replacing a file there; false with *error set.
+bool MoveLocalFile(const std::string& from, const std::string& to, std::string* error);
+
+/// Removes the file at path; true also when there was none.
+bool RemoveLocalFile(const std::string& path);
+
 /// Whether something exists at path.
 bool LocalFileExists(const std::string& path);
 

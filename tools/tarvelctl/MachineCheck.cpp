@@ -15,6 +15,7 @@
 #include "platform/Threads.h"
 #include "platform/UniqueHandle.h"
 #include "platform/Volumes.h"
+#include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PeImage.h"
 #include "tools/tarvelctl/PolicyInspector.h"
@@ -350,6 +351,8 @@ class Checker {
     Add(kPolicy, "policy.file", CheckResult::kOk,
         "the service reads " + file + " at start" +
             (policy.complete ? "" : " (incomplete: a count is missing or 0)"));
+    CheckPolicyDacl(file, facts);
+    report_.facts.Set("policy", facts);
     if (!policy.state) {
       Add(kPolicy, "policy.decrypts", CheckResult::kDrift,
           "the State value does not decrypt: the service starts with both locks off");
@@ -359,6 +362,49 @@ class Checker {
         "State \"" + Utf8(*policy.state) + "\": start-up flags removable " +
             OnOff(policy.locks.removable) + ", optical " + OnOff(policy.locks.optical) +
             " (what the file gives; control codes 128-131 can change them while it runs)");
+  }
+
+  // Who besides SYSTEM and the Administrators may open the policy file: whoever holds it open
+  // when the service starts makes it read the file as missing, and start with its locks off.
+  void CheckPolicyDacl(const std::string& file, Json& facts) {
+    std::string error;
+    std::optional<std::u16string> sddl = ReadFileSddl(host_.FileSecurity(), file, &error);
+    facts.Set("dacl", sddl ? Json(Utf8(*sddl)) : Json());
+    facts.Set("othersCanOpen", nullptr);
+    if (!sddl) {
+      Add(kPolicy, "policy.dacl", CheckResult::kUnknown, error);
+      return;
+    }
+    if (!host_.FileDaclsKept()) {
+      // Wine workaround: it returns its default descriptor whatever was set, which would
+      // always read as open to Everyone.
+      Add(kPolicy, "policy.dacl", CheckResult::kUnknown,
+          "Wine does not keep file DACLs: it returns \"" + Utf8(*sddl) +
+              "\" whatever was set, so who may open " + file + " is not known");
+      return;
+    }
+    std::optional<std::vector<FileOpener>> others = OthersWhoCanOpen(*sddl);
+    if (!others) {
+      Add(kPolicy, "policy.dacl", CheckResult::kUnknown,
+          "cannot make out who may open " + file + ": \"" + Utf8(*sddl) + "\"");
+      return;
+    }
+    Json openers = Json::Array();
+    for (const FileOpener& o : *others) {
+      openers.Push(
+          Json::Object().Set("trustee", o.trustee).Set("name", o.name).Set("rights", o.rights));
+    }
+    facts.Set("othersCanOpen", openers);
+    if (others->empty()) {
+      Add(kPolicy, "policy.dacl", CheckResult::kOk,
+          "only SYSTEM and Administrators may open it (" + Utf8(*sddl) + ")");
+      return;
+    }
+    Add(kPolicy, "policy.dacl", CheckResult::kDrift,
+        "can also be opened by " + DescribeOpeners(*others) +
+            ": whoever holds it open when the service starts makes it start with both locks "
+            "off; `tarvelctl install --configure-only` secures it (" +
+            Utf8(*sddl) + ")");
   }
 
   // Makes a local file readable through the installed platform; nullopt after an item that

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/Text.h"
+#include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PolicyInspector.h"
 
@@ -32,14 +33,16 @@ int RunPolicyWrite(const PolicyWriteRequest& request, const std::string& output,
     ctx.err << "tarvelctl: " << error << "\n";
     return kExitFailed;
   }
-  if (!WriteLocalFile(output, image->bytes, &error)) {
+  if (!WriteTrustedFile(ctx.host.FileSecurity(), output, image->bytes, &error)) {
     ctx.err << "tarvelctl: " << error << "\n";
     return kExitFailed;
   }
   ctx.out << "Wrote " << output << ": State \"" << Utf8(image->state) << "\" (removable "
           << (request.removable ? "on" : "off") << ", optical " << (request.optical ? "on" : "off")
           << "), Counter \"" << Utf8(image->counter) << "\", Description \""
-          << Utf8(image->description) << "\"\n";
+          << Utf8(image->description) << "\"\n"
+          << "  DACL " << Utf8(kTrustedFileSddl)
+          << ": only SYSTEM and Administrators may open it.\n";
   return kExitOk;
 }
 

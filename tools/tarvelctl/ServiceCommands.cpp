@@ -4,10 +4,12 @@
 #include <memory>
 
 #include "platform/Text.h"
+#include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PeImage.h"
 #include "tools/tarvelctl/ServiceSecurity.h"
 #include "tools/tarvelctl/ServiceText.h"
+#include "tools/tarvelctl/TagCommands.h"
 
 namespace tarvelctl {
 
@@ -128,6 +130,69 @@ int Configure(ServiceManager& services, ToolContext& ctx) {
   return kExitOk;
 }
 
+// Sets the trusted files' DACL on those of them that exist where the installed service reads
+// them. A file that keeps the system folder's entries can be held open by any user.
+int SecureServiceFiles(ToolContext& ctx) {
+  std::string problem;
+  int rc = kExitOk;
+  std::optional<std::string> dir = ServiceFileDirectory(ctx, &problem, &rc);
+  if (!dir) {
+    ctx.err << "tarvelctl: cannot secure the policy and tag files: " << problem << "\n";
+    return rc;
+  }
+  std::string secured;
+  for (const char* name : kTrustedFileNames) {
+    std::string path = JoinLocalPath(*dir, name);
+    if (!LocalFileExists(path)) continue;
+    std::string error;
+    if (!SecureTrustedFile(ctx.host.FileSecurity(), path, &error)) {
+      ctx.err << "tarvelctl: " << error << "\n";
+      return kExitFailed;
+    }
+    secured += secured.empty() ? name : std::string(", ") + name;
+  }
+  if (secured.empty()) {
+    ctx.out << "Files: no DevState.ini, SysSecurity.ini or ReadTag.ini in " << *dir
+            << " yet; `tarvelctl policy write` and `write-protect` create them with the DACL "
+            << Utf8(kTrustedFileSddl) << ".\n";
+  } else {
+    ctx.out << "Files: secured " << secured << " in " << *dir << ": DACL " << Utf8(kTrustedFileSddl)
+            << " (SYSTEM and Administrators only)\n";
+  }
+  return kExitOk;
+}
+
+// Warns about each trusted file that someone other than SYSTEM and the Administrators can open.
+void WarnAboutFileSecurity(ToolContext& ctx) {
+  std::string problem;
+  int rc = kExitOk;
+  std::optional<std::string> dir = ServiceFileDirectory(ctx, &problem, &rc);
+  if (!dir) {
+    ctx.err << "tarvelctl: note: the policy and tag files were not checked: " << problem << "\n";
+    return;
+  }
+  for (const char* name : kTrustedFileNames) {
+    std::string path = JoinLocalPath(*dir, name);
+    if (!LocalFileExists(path)) continue;
+    std::string error;
+    std::optional<std::u16string> sddl = ReadFileSddl(ctx.host.FileSecurity(), path, &error);
+    if (!sddl) {
+      ctx.err << "tarvelctl: warning: " << error << "\n";
+      continue;
+    }
+    std::optional<std::vector<FileOpener>> others = OthersWhoCanOpen(*sddl);
+    if (!others) {
+      ctx.err << "tarvelctl: warning: cannot make out who may open " << path << ": " << Utf8(*sddl)
+              << "\n";
+    } else if (!others->empty()) {
+      ctx.err << "tarvelctl: warning: " << path << " can be opened by " << DescribeOpeners(*others)
+              << ": whoever holds it open makes the service read it as missing; `tarvelctl "
+                 "install --configure-only` secures it (DACL now "
+              << Utf8(*sddl) << ")\n";
+    }
+  }
+}
+
 template <typename Run>
 void WithServices(ToolContext& ctx, int* exitCode, Run run) {
   ServiceManager* services = ctx.host.Services();
@@ -168,7 +233,8 @@ int RunInstall(const InstallRequest& request, ServiceManager& services, ToolCont
     ServiceStatusInfo status;
     std::uint32_t error = services.Query(&status);
     if (error != 0) return Fail(services, ctx, "cannot open " + Name(), error);
-    return Configure(services, ctx);
+    int rc = Configure(services, ctx);
+    return rc != kExitOk ? rc : SecureServiceFiles(ctx);
   }
 
   std::string exe = AbsoluteLocalPath(
@@ -197,10 +263,11 @@ int RunInstall(const InstallRequest& request, ServiceManager& services, ToolCont
   ctx.out << "Installed " << Name() << ": " << Utf8(commandLine) << " (" << MachineName(*machine)
           << "), own process, automatic start, LocalSystem.\n";
   int rc = Configure(services, ctx);
+  if (rc == kExitOk) rc = SecureServiceFiles(ctx);
   if (rc != kExitOk) {
     ctx.err << "tarvelctl: " << Name()
-            << " is installed without these settings; `tarvelctl install --configure-only` "
-               "applies them\n";
+            << " is installed without all of these settings; `tarvelctl install "
+               "--configure-only` applies them\n";
   }
   return rc;
 }
@@ -281,6 +348,7 @@ int RunStatus(ServiceManager& services, ToolContext& ctx) {
   std::uint32_t error = services.Query(&status);
   if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
   ctx.out << Name() << "\n" << FormatStatus(status);
+  WarnAboutFileSecurity(ctx);
   return kExitOk;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Text.h"
+#include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PeImage.h"
 #include "tools/tarvelctl/ServiceCommands.h"
@@ -37,31 +38,36 @@ ServiceFolder LocateServiceFolder(const std::u16string& commandLine, ServiceMana
   return folder;
 }
 
-std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode) {
+std::optional<std::string> ServiceFileDirectory(ToolContext& ctx, std::string* problem,
+                                                int* exitCode) {
   ServiceManager* services = ctx.host.Services();
   std::optional<WindowsLayout> layout = ctx.host.Layout();
   if (services == nullptr || !layout) {
-    ctx.err << "tarvelctl: there is no installed service to ask on this system; give the "
-               "folder with --dir\n";
+    *problem = "there is no installed service to ask on this system";
     *exitCode = kExitFailed;
     return std::nullopt;
   }
   std::u16string commandLine;
   std::uint32_t error = services->QueryCommandLine(&commandLine);
   if (error != 0) {
-    ctx.err << "tarvelctl: cannot read the configuration of " << platform::ToUtf8(kServiceName)
-            << ": " << services->ErrorText(error) << " (" << error << ")"
-            << (error == kErrorServiceDoesNotExist ? "; give the folder with --dir" : "") << "\n";
+    *problem = "cannot read the configuration of " + platform::ToUtf8(kServiceName) + ": " +
+               services->ErrorText(error) + " (" + std::to_string(error) + ")";
     *exitCode = ExitCodeFor(error);
     return std::nullopt;
   }
   ServiceFolder folder = LocateServiceFolder(commandLine, *services, *layout);
   if (!folder.directory) {
-    ctx.err << "tarvelctl: cannot tell where the service reads its tag file: " << folder.problem
-            << "; give the folder with --dir\n";
+    *problem = "cannot tell where the service reads its files: " + folder.problem;
     *exitCode = kExitFailed;
   }
   return folder.directory;
+}
+
+std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode) {
+  std::string problem;
+  std::optional<std::string> dir = ServiceFileDirectory(ctx, &problem, exitCode);
+  if (!dir) ctx.err << "tarvelctl: " << problem << "; give the folder with --dir\n";
+  return dir;
 }
 
 int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {
@@ -82,8 +88,8 @@ int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {
     existing.assign(bytes->begin(), bytes->end());
   }
   TagText tag = UpdateTagText(existing, std::to_string(request.value));
-  if (!ReplaceLocalFile(path, std::vector<std::uint8_t>(tag.text.begin(), tag.text.end()),
-                        &error)) {
+  if (!WriteTrustedFile(ctx.host.FileSecurity(), path,
+                        std::vector<std::uint8_t>(tag.text.begin(), tag.text.end()), &error)) {
     ctx.err << "tarvelctl: " << error
             << (request.directory ? "" : " (writing in the system folder needs an elevated prompt)")
             << "\n";
@@ -94,7 +100,9 @@ int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {
             << " was UTF-16 text; it is now ANSI with [State] alone\n";
   }
   ctx.out << "Wrote " << path << ": [State] key=" << request.value
-          << "; the service applies it to WriteProtect within a second.\n";
+          << "; the service applies it to WriteProtect within a second.\n"
+          << "  DACL " << platform::ToUtf8(kTrustedFileSddl)
+          << ": only SYSTEM and Administrators may open it.\n";
   return kExitOk;
 }
 

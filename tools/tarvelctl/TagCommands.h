@@ -32,8 +32,13 @@ struct ServiceFolder {
 ServiceFolder LocateServiceFolder(const std::u16string& commandLine, ServiceManager& services,
                                   const WindowsLayout& layout);
 
-/// The folder the installed service reads its tag file from, told by the machine type of its
-/// registered executable; nullopt after printing why it cannot be told (*exitCode set).
+/// The folder the installed service reads its policy and tag files from, told by the machine
+/// type of its registered executable; nullopt with *problem (why it cannot be told) and
+/// *exitCode set.
+std::optional<std::string> ServiceFileDirectory(ToolContext& ctx, std::string* problem,
+                                                int* exitCode);
+
+/// ServiceFileDirectory, printing the problem with a hint at --dir.
 std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode);
 
 /// Runs `write-protect`; returns the exit code.

@@ -9,6 +9,7 @@
 #include "platform/Text.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
 #include "tools/tarvelctl/Cli.h"
+#include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/Json.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PeImage.h"
@@ -16,6 +17,7 @@
 #include "tools/tarvelctl/ServiceManager.h"
 #include "tools/tarvelctl/ServiceSecurity.h"
 #include "tools/tarvelctl/ServiceText.h"
+#include "tools/tarvelctl/sim/SimFileSecurity.h"
 
 namespace tarvelctl {
 namespace {
@@ -69,24 +71,28 @@ class FakeServices final : public ServiceManager {
 // Files reach the test's simulated machine under their local path.
 class CheckHost final : public Host {
  public:
-  explicit CheckHost(platform::sim::SimMachine& m) : machine_(m) {}
+  explicit CheckHost(platform::sim::SimMachine& m) : machine_(m), security_(m.files) {}
   FakeServices services;
   std::optional<WindowsLayout> layout;
   std::uint32_t adminError = 0;
   bool locksEnforced = true;
+  bool daclsKept = true;
 
   std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>& bytes) override {
     std::u16string staged = platform::FromUtf8(path);
     machine_.files.SetFile(staged, bytes);
     return staged;
   }
+  FileSecurityCalls& FileSecurity() override { return security_; }
   ServiceManager* Services() override { return &services; }
   std::optional<WindowsLayout> Layout() override { return layout; }
   std::uint32_t AdministratorError() override { return adminError; }
   bool VolumeLocksEnforced() override { return locksEnforced; }
+  bool FileDaclsKept() override { return daclsKept; }
 
  private:
   platform::sim::SimMachine& machine_;
+  sim::SimFileSecurity security_;
 };
 
 enum class PolicyKind { kTrueFalse, kGarbled, kNone };
@@ -102,7 +108,9 @@ struct Case {
   std::uint32_t queryError = 0;
   std::uint32_t adminError = 0;
   bool locksEnforced = true;
-  const char16_t* sddl = nullptr;  // the service's DACL read back; default: what install sets
+  const char16_t* sddl = nullptr;    // the service's DACL read back; default: what install sets
+  const char* policyDacl = nullptr;  // DevState.ini's; default: what policy write sets
+  bool daclsKept = true;
   int exitCode = 0;
   const char* verdict = "compliant";
   std::vector<std::string> reasons;
@@ -151,7 +159,12 @@ class CheckToolTest : public ::testing::Test {
         bytes.clear();
         for (char16_t u : text) bytes.insert(bytes.end(), {std::uint8_t(u), std::uint8_t(u >> 8)});
       }
-      ASSERT_TRUE(WriteLocalFile((dir / "System32" / "DevState.ini").string(), bytes, &error));
+      const std::string path = (dir / "System32" / "DevState.ini").string();
+      ASSERT_TRUE(WriteLocalFile(path, bytes, &error));
+      machine->files.SetFile(platform::FromUtf8(path), bytes);
+      ASSERT_TRUE(machine->files.SetFileSecurity(
+          platform::FromUtf8(path), c.policyDacl != nullptr ? std::string(c.policyDacl)
+                                                            : platform::ToUtf8(kTrustedFileSddl)));
     }
     std::string tag = std::string("[State]\r\nkey=") + c.tag + "\r\n";
     std::string error;
@@ -174,6 +187,7 @@ class CheckToolTest : public ::testing::Test {
     host->services.queryError = c.queryError;
     host->adminError = c.adminError;
     host->locksEnforced = c.locksEnforced;
+    host->daclsKept = c.daclsKept;
     if (c.sddl != nullptr) host->services.sddl = c.sddl;
   }
 
@@ -251,6 +265,25 @@ TEST_F(CheckToolTest, VerdictExitCodeAndJsonForEachKindOfDrift) {
        .verdict = "drift",
        .reasons = {"policy.file"},
        .evidence = "no DevState.ini or SysSecurity.ini"},
+      // As Windows reads back what policy write set: protected, inheritance flags, owner SYSTEM.
+      {.name = "policy file with the trusted DACL",
+       .policyDacl = "O:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)",
+       .reasons = {},
+       .evidence = "ok          policy.dacl: only SYSTEM and Administrators may open it"},
+      {.name = "policy file open to Users (the system folder's inherited DACL)",
+       .policyDacl = platform::sim::SimFiles::kInheritedFileSecurity,
+       .exitCode = 1,
+       .verdict = "drift",
+       .reasons = {"policy.dacl"},
+       .evidence = "can also be opened by Users (read, execute)"},
+      // Wine reads back its default descriptor whatever was set: not a claim either way.
+      {.name = "file DACLs not kept (Wine)",
+       .policyDacl = platform::sim::SimFiles::kInheritedFileSecurity,
+       .daclsKept = false,
+       .exitCode = 2,
+       .verdict = "cannot tell",
+       .reasons = {"policy.dacl"},
+       .evidence = "cannot tell policy.dacl: Wine does not keep file DACLs"},
       {.name = "service security open to interactive users",
        .sddl = u"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCLCSWLOCRRC;;;IU)",
        .exitCode = 1,
@@ -308,10 +341,10 @@ TEST_F(CheckToolTest, JsonFactsOfACompliantMachine) {
   for (const char* fact :
        {"\"ownProcess\": true", "\"automaticStart\": true", "\"recoverySet\": true",
         "\"daclLimited\": true", "\"machine\": \"x64\"", "\"decrypts\": true",
-        "\"state\": \"truefalse\"", "\"removable\": true", "\"removable\": \"on\"",
-        "\"optical\": \"off\"", "\"letter\": \"E:\"", "\"observed\": \"locked\"",
-        "\"kind\": \"internal\"", "\"tagFirstCharacter\": \"0\"", "\"agree\": true",
-        "\"required\": \"disabled\"", "\"state\": \"disabled\""}) {
+        "\"state\": \"truefalse\"", "\"othersCanOpen\": []", "\"removable\": true",
+        "\"removable\": \"on\"", "\"optical\": \"off\"", "\"letter\": \"E:\"",
+        "\"observed\": \"locked\"", "\"kind\": \"internal\"", "\"tagFirstCharacter\": \"0\"",
+        "\"agree\": true", "\"required\": \"disabled\"", "\"state\": \"disabled\""}) {
     EXPECT_NE(json.find(fact), std::string::npos) << fact << "\n" << json;
   }
   // The network drive is listed, never opened.

@@ -13,6 +13,7 @@
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PolicyInspector.h"
 #include "tools/tarvelctl/PolicyWriter.h"
+#include "tools/tarvelctl/sim/SimFileSecurity.h"
 
 namespace tarvelctl {
 namespace {
@@ -23,7 +24,8 @@ using policy::test::kDevState;
 // Stages files into the test's own simulated machine.
 class TestHost final : public Host {
  public:
-  explicit TestHost(platform::sim::SimMachine& m) : machine_(m) {}
+  explicit TestHost(platform::sim::SimMachine& m) : machine_(m), security_(m.files) {}
+  FileSecurityCalls& FileSecurity() override { return security_; }
   std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>& bytes) override {
     std::u16string staged = platform::FromUtf8(path);
     machine_.files.SetFile(staged, bytes);
@@ -32,6 +34,7 @@ class TestHost final : public Host {
 
  private:
   platform::sim::SimMachine& machine_;
+  sim::SimFileSecurity security_;
 };
 
 class PolicyToolTest : public policy::test::PolicyTest {

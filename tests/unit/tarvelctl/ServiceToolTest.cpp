@@ -7,12 +7,14 @@
 #include <sstream>
 
 #include "platform/Text.h"
+#include "platform/sim/SimMachine.h"
 #include "tools/tarvelctl/Cli.h"
 #include "tools/tarvelctl/LocalFiles.h"
 #include "tools/tarvelctl/PeImage.h"
 #include "tools/tarvelctl/ServiceManager.h"
 #include "tools/tarvelctl/ServiceSecurity.h"
 #include "tools/tarvelctl/ServiceText.h"
+#include "tools/tarvelctl/sim/SimFileSecurity.h"
 
 namespace tarvelctl {
 namespace {
@@ -113,6 +115,9 @@ class TestHost final : public Host {
  public:
   ScriptedServices services;
   std::optional<WindowsLayout> layout;
+  platform::sim::SimMachine machine;
+  sim::SimFileSecurity security{machine.files};
+  FileSecurityCalls& FileSecurity() override { return security; }
   std::u16string Stage(const std::string& path, const std::vector<std::uint8_t>&) override {
     return platform::FromUtf8(path);
   }
@@ -285,10 +290,15 @@ TEST_F(ServiceToolTest, LockTogglesSendTheirCodes) {
 TEST_F(ServiceToolTest, InstallRegistersTheQuotedExecutableAndLocksItDown) {
   std::string exe = WriteImage("tarvel service.exe", kMachineI386);
   services.installed = false;
+  host.layout = WindowsLayout{(dir / "Windows").string(), true, false};
   EXPECT_EQ(Run({"install", "--exe", exe}), kExitOk) << err.str();
+  EXPECT_NE(out.str().find("Files: no DevState.ini, SysSecurity.ini or ReadTag.ini in " +
+                           (dir / "Windows" / "SysWOW64").string()),
+            std::string::npos)
+      << out.str();
   EXPECT_EQ(services.commandLine, u"\"" + platform::FromUtf8(exe) + u"\"");
-  EXPECT_EQ(services.calls,
-            (std::vector<std::string>{"Create", "SetDescription", "SetRecovery", "SetSecurity"}));
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"Create", "SetDescription", "SetRecovery",
+                                                      "SetSecurity", "QueryCommandLine"}));
   EXPECT_EQ(platform::ToUtf8(services.sddl), BuildServiceSddl(ServiceGrants()));
   EXPECT_NE(out.str().find("(i386)"), std::string::npos) << out.str();
 

@@ -33,6 +33,23 @@ struct KernelHandleTraits {
 };
 using KernelHandle = platform::UniqueHandle<KernelHandleTraits>;
 
+/// Files from CreateFileW (INVALID_HANDLE_VALUE on failure); closed through the installed
+/// platform's CloseHandle.
+struct FileHandleTraits {
+  static platform::Handle Invalid() { return platform::kInvalidHandleValue; }
+  static void Close(platform::Handle h) {
+    DWORD error = ::GetLastError();
+    platform::Current().threads->CloseHandle(h);
+    ::SetLastError(error);
+  }
+};
+using FileHandle = platform::UniqueHandle<FileHandleTraits>;
+
+/// Memory that a Win32 call allocated with LocalAlloc (security descriptors, SDDL text).
+struct LocalFreeDeleter {
+  void operator()(void* memory) const { ::LocalFree(memory); }
+};
+
 inline SC_HANDLE Sc(const ServiceHandle& h) {
   return reinterpret_cast<SC_HANDLE>(h.get());
 }

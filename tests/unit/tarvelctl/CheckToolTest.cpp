@@ -8,6 +8,7 @@
 #include "guard/VolumeControl.h"
 #include "platform/Text.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
+#include "tests/unit/tarvelctl/FakeServiceManager.h"
 #include "tools/tarvelctl/Cli.h"
 #include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/Json.h"
@@ -25,7 +26,7 @@ namespace {
 using platform::kHkeyLocalMachine;
 
 // What the Service Control Manager says about the installed service.
-class FakeServices final : public ServiceManager {
+class FakeServices final : public StillServiceManager {
  public:
   std::uint32_t queryError = 0;
   std::uint32_t state = kServiceRunning;
@@ -61,11 +62,6 @@ class FakeServices final : public ServiceManager {
     *out = sddl;
     return queryError;
   }
-  std::u16string ExpandEnvironment(const std::u16string& text) override { return text; }
-  std::uint32_t WaitForProcessExit(std::uint32_t, std::uint32_t) override { return 0; }
-  std::string ErrorText(std::uint32_t code) override { return "text of " + std::to_string(code); }
-  std::uint64_t NowMs() override { return 0; }
-  void SleepMs(std::uint32_t) override {}
 };
 
 // Files reach the test's simulated machine under their local path.

@@ -1,5 +1,6 @@
 // The trusted files' DACL: what the commands set, who a descriptor lets in, what `status` warns
 // about, and that the DACL keeps a user from holding the policy file at start-up.
+#include "tests/unit/tarvelctl/FakeServiceManager.h"
 #include "tools/tarvelctl/FileSecurity.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ using platform::sim::SimFiles;
 const std::string kTrusted = "O:BA" + platform::ToUtf8(kTrustedFileSddl);
 
 // A registered service whose executable is an i386 image, and nothing else.
-class OneServiceManager final : public ServiceManager {
+class OneServiceManager final : public StillServiceManager {
  public:
   std::u16string commandLine;
   std::uint32_t Create(const std::u16string&) override { return 0; }
@@ -49,11 +50,6 @@ class OneServiceManager final : public ServiceManager {
   }
   std::uint32_t QueryRecovery(RecoveryState*) override { return 0; }
   std::uint32_t QuerySecurity(std::u16string*) override { return 0; }
-  std::u16string ExpandEnvironment(const std::u16string& text) override { return text; }
-  std::uint32_t WaitForProcessExit(std::uint32_t, std::uint32_t) override { return 0; }
-  std::string ErrorText(std::uint32_t code) override { return "text of " + std::to_string(code); }
-  std::uint64_t NowMs() override { return 0; }
-  void SleepMs(std::uint32_t) override {}
 };
 
 class TestHost final : public Host {

@@ -13,6 +13,9 @@ add_executable(unit_tests ${unit_srcs})
 target_link_libraries(unit_tests PRIVATE tarvel_simulator tarvel_service tarvel_platform_sim GTest::gtest
                                          GTest::gtest_main)
 target_compile_definitions(unit_tests PRIVATE TARVEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+# GoogleTest's headers, parsed once for the whole suite rather than once per test file.
+target_precompile_headers(unit_tests PRIVATE <gtest/gtest.h> <functional> <map> <memory> <string>
+                          <vector>)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 

@@ -59,15 +59,4 @@ int RunCheck(bool json, ToolContext& ctx) {
   return report.exitCode;
 }
 
-void AddCheckCommand(CLI::App& app, ToolContext& ctx, int* exitCode) {
-  auto json = std::make_shared<bool>(false);
-  CLI::App* cmd = app.add_subcommand(
-      "check",
-      "Check that this machine enforces its policy: the service, the policy file it reads at "
-      "start, the volumes' locks, write protection and portable devices. Exit code 0 "
-      "compliant, 1 drift, 2 cannot tell");
-  cmd->add_flag("--json", *json, "Print one JSON object instead of text");
-  cmd->callback([json, &ctx, exitCode] { *exitCode = RunCheck(*json, ctx); });
-}
-
 }  // namespace tarvelctl

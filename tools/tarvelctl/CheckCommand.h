@@ -1,7 +1,6 @@
 // `check [--json]`: the verdict on this machine's enforcement, for administrators and fleet tools.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <ostream>
 #include <string>
 
@@ -18,8 +17,5 @@ std::string CheckReportJson(const CheckReport& report);
 
 /// Runs `check`; returns its exit code (0 compliant, 1 drift, 2 cannot tell).
 int RunCheck(bool json, ToolContext& ctx);
-
-/// Adds `check`; it stores its exit code in *exitCode.
-void AddCheckCommand(CLI::App& app, ToolContext& ctx, int* exitCode);
 
 }  // namespace tarvelctl

@@ -52,7 +52,10 @@ std::vector<std::string> FormatDebugMessage(const DebugMessage& message) {
   std::string_view text = message.text;
   while (!text.empty() && (text.front() == '\n' || text.front() == '\r')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-  std::string prefix = "[" + std::to_string(message.processId) + "] ";
+  // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on "[" + std::string.
+  std::string prefix = "[";
+  prefix += std::to_string(message.processId);
+  prefix += "] ";
   std::vector<std::string> lines;
   for (;;) {
     std::size_t nl = text.find('\n');
@@ -93,34 +96,6 @@ int RunLog(const LogRequest& request, DebugMonitor& monitor, ToolContext& ctx) {
     ctx.out.flush();
   }
   return kExitOk;
-}
-
-void AddLogCommand(CLI::App& app, ToolContext& ctx, int* exitCode) {
-  auto request = std::make_shared<LogRequest>();
-  auto global = std::make_shared<bool>(false);
-  auto local = std::make_shared<bool>(false);
-  CLI::App* cmd = app.add_subcommand(
-      "log",
-      "Follow debug output live, as DebugView does: the service's lines (services write to "
-      "Global\\DBWIN_BUFFER) and those of programs in this session (DBWIN_BUFFER)");
-  cmd->add_flag("--global", *global, "Only the services' buffer (needs an elevated prompt)");
-  cmd->add_flag("--local", *local, "Only this session's buffer");
-  cmd->add_option("--for", request->seconds, "Stop after this many seconds (default: Ctrl+C)");
-  cmd->callback([request, global, local, &ctx, exitCode] {
-    if (*global || *local) {
-      request->explicitScopes = true;
-      request->global = *global;
-      request->local = *local;
-    }
-    DebugMonitor* monitor = ctx.host.DebugOutput();
-    if (monitor == nullptr) {
-      ctx.err << "tarvelctl: this build has no debug output to follow; `log` works in the "
-                 "Windows build\n";
-      *exitCode = kExitFailed;
-      return;
-    }
-    *exitCode = RunLog(*request, *monitor, ctx);
-  });
 }
 
 }  // namespace tarvelctl

@@ -1,7 +1,6 @@
 // `log`: follows debug output live, as a debugger-output monitor does.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -52,8 +51,5 @@ std::vector<std::string> FormatDebugMessage(const DebugMessage& message);
 
 /// Runs `log`; returns the exit code.
 int RunLog(const LogRequest& request, DebugMonitor& monitor, ToolContext& ctx);
-
-/// Adds `log`; it stores its exit code in *exitCode.
-void AddLogCommand(CLI::App& app, ToolContext& ctx, int* exitCode);
 
 }  // namespace tarvelctl

@@ -1,8 +1,6 @@
 // The `policy` command group: `policy write` and `policy show`.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include "tools/tarvelctl/PolicyWriter.h"
 #include "tools/tarvelctl/ToolContext.h"
 
@@ -14,9 +12,5 @@ int RunPolicyWrite(const PolicyWriteRequest& request, const std::string& output,
 /// Reads the file with the service's reader and prints what the service makes of it; returns
 /// kExitProblems when the service would not get a usable policy from it.
 int RunPolicyShow(const std::string& file, ToolContext& ctx);
-
-/// Adds "policy write" and "policy show" to the command line; the chosen one stores its exit
-/// code in *exitCode.
-void AddPolicyCommands(CLI::App& app, ToolContext& ctx, int* exitCode);
 
 }  // namespace tarvelctl

@@ -193,18 +193,6 @@ void WarnAboutFileSecurity(ToolContext& ctx) {
   }
 }
 
-template <typename Run>
-void WithServices(ToolContext& ctx, int* exitCode, Run run) {
-  ServiceManager* services = ctx.host.Services();
-  if (services == nullptr) {
-    ctx.err << "tarvelctl: this build has no Service Control Manager to talk to; the service "
-               "commands work in the Windows build\n";
-    *exitCode = kExitFailed;
-    return;
-  }
-  *exitCode = run(*services);
-}
-
 }  // namespace
 
 RecoveryPlan ServiceRecoveryPlan() {
@@ -363,86 +351,6 @@ int RunLockControl(std::uint32_t code, ServiceManager& services, ToolContext& ct
   ctx.out << "Sent code " << code << " (" << LockCodeText(code) << "); " << Name() << " answers:\n"
           << FormatStatus(status);
   return kExitOk;
-}
-
-void AddServiceCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
-  auto install = std::make_shared<InstallRequest>();
-  auto exe = std::make_shared<std::string>();
-  CLI::App* installCmd = app.add_subcommand(
-      "install",
-      "Install the service: own process, automatic start, restart on failure, and a security "
-      "descriptor that lets only SYSTEM and Administrators start, stop or send codes 128-255");
-  CLI::Option* exeOption =
-      installCmd->add_option("--exe", *exe,
-                             std::string("The service's executable (default: ") +
-                                 kServiceExecutable + " beside tarvelctl)");
-  CLI::Option* configureOnly = installCmd->add_flag(
-      "--configure-only", install->configureOnly,
-      "Only apply the recovery options and the security descriptor to the registered service");
-  configureOnly->excludes(exeOption);
-  installCmd->callback([install, exe, exeOption, &ctx, exitCode] {
-    if (exeOption->count() > 0) install->executable = *exe;
-    WithServices(ctx, exitCode,
-                 [&](ServiceManager& services) { return RunInstall(*install, services, ctx); });
-  });
-
-  auto seconds = std::make_shared<std::uint32_t>(kDefaultWaitSeconds);
-  auto addTimeout = [seconds](CLI::App* cmd) {
-    cmd->add_option("--timeout", *seconds, "Seconds to wait for the service (default 30)")
-        ->check(CLI::Range(1u, 3600u));
-  };
-
-  CLI::App* uninstall =
-      app.add_subcommand("uninstall", "Stop the service (code 255) if it runs, then remove it");
-  addTimeout(uninstall);
-  uninstall->callback([seconds, &ctx, exitCode] {
-    WithServices(ctx, exitCode, [&](ServiceManager& services) {
-      return RunUninstall(*seconds * 1000, services, ctx);
-    });
-  });
-
-  CLI::App* start = app.add_subcommand("start", "Start the service and wait until it runs");
-  addTimeout(start);
-  start->callback([seconds, &ctx, exitCode] {
-    WithServices(ctx, exitCode, [&](ServiceManager& services) {
-      return RunStart(*seconds * 1000, services, ctx);
-    });
-  });
-
-  CLI::App* stop = app.add_subcommand(
-      "stop",
-      "Stop the service with code 255 (it accepts no plain stop) and wait until it has stopped");
-  addTimeout(stop);
-  stop->callback([seconds, &ctx, exitCode] {
-    WithServices(ctx, exitCode,
-                 [&](ServiceManager& services) { return RunStop(*seconds * 1000, services, ctx); });
-  });
-
-  CLI::App* status = app.add_subcommand(
-      "status", "Show the service's state, accepted controls, check point and wait hint");
-  status->callback([&ctx, exitCode] {
-    WithServices(ctx, exitCode, [&](ServiceManager& services) { return RunStatus(services, ctx); });
-  });
-
-  struct Toggle {
-    const char* name;
-    const char* help;
-    std::uint32_t onCode;
-  };
-  for (Toggle t : {Toggle{"removable", "Switch the removable-volume lock on (128) or off (129)",
-                          kControlRemovableOn},
-                   Toggle{"optical", "Switch the optical-volume lock on (130) or off (131)",
-                          kControlOpticalOn}}) {
-    auto value = std::make_shared<std::string>();
-    CLI::App* cmd = app.add_subcommand(t.name, t.help);
-    cmd->add_option("state", *value, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
-    std::uint32_t onCode = t.onCode;
-    cmd->callback([value, onCode, &ctx, exitCode] {
-      std::uint32_t code = *value == "on" ? onCode : onCode + 1;
-      WithServices(ctx, exitCode,
-                   [&](ServiceManager& services) { return RunLockControl(code, services, ctx); });
-    });
-  }
 }
 
 }  // namespace tarvelctl

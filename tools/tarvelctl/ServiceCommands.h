@@ -1,7 +1,6 @@
 // The service commands: install, uninstall, start, stop, status and the lock toggles.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,9 +40,5 @@ int RunStop(std::uint32_t timeoutMs, ServiceManager& services, ToolContext& ctx)
 int RunStatus(ServiceManager& services, ToolContext& ctx);
 /// Sends one of the lock codes 128 to 131 and prints the status the service answers with.
 int RunLockControl(std::uint32_t code, ServiceManager& services, ToolContext& ctx);
-
-/// Adds install, uninstall, start, stop, status, removable and optical; the chosen one stores
-/// its exit code in *exitCode.
-void AddServiceCommands(CLI::App& app, ToolContext& ctx, int* exitCode);
 
 }  // namespace tarvelctl

@@ -106,23 +106,4 @@ int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {
   return kExitOk;
 }
 
-void AddTagCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
-  auto request = std::make_shared<WriteProtectRequest>();
-  auto dir = std::make_shared<std::string>();
-  CLI::App* cmd = app.add_subcommand(
-      "write-protect",
-      "Set [State] key= in ReadTag.ini, which the service copies into the storage WriteProtect "
-      "value once a second (1 protects, 0 releases)");
-  cmd->add_option("value", request->value, "A digit, 0 to 9")->required()->check(CLI::Range(0, 9));
-  CLI::Option* dirOption = cmd->add_option(
-      "--dir", *dir,
-      "Write ReadTag.ini in this folder instead of the one the installed service reads (its "
-      "executable's machine type tells: SysWOW64 for a 32-bit service on 64-bit Windows, else "
-      "system32)");
-  cmd->callback([request, dir, dirOption, &ctx, exitCode] {
-    if (dirOption->count() > 0) request->directory = *dir;
-    *exitCode = RunWriteProtect(*request, ctx);
-  });
-}
-
 }  // namespace tarvelctl

@@ -1,7 +1,6 @@
 // `write-protect`: sets the tag file's [State] key where the installed service reads it.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,8 +42,5 @@ std::optional<std::string> ServiceTagDirectory(ToolContext& ctx, int* exitCode);
 
 /// Runs `write-protect`; returns the exit code.
 int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx);
-
-/// Adds `write-protect`; it stores its exit code in *exitCode.
-void AddTagCommands(CLI::App& app, ToolContext& ctx, int* exitCode);
 
 }  // namespace tarvelctl

@@ -28,23 +28,24 @@ void SimThreads::StartThread(std::string name, std::function<void()> body,
   std::lock_guard lock(threadsMutex_);
   if (scheduler_.ProcessEnded()) return;
   SimScheduler::ThreadState* state = scheduler_.AddThread(std::move(name), true);
-  threads_.emplace_back([this, state, body = std::move(body), onEnd = std::move(onEnd)] {
-    scheduler_.Attach(state);
-    try {
-      body();
-    } catch (const ProcessExit&) {
-      // The process ended while this thread waited: it ends here, as the system would end it.
-    }
-    std::vector<std::function<void()>> listeners;
-    {
-      std::lock_guard listenersLock(threadsMutex_);
-      listeners = exitListeners_;
-    }
-    for (const auto& listener : listeners) listener();
-    if (onEnd) onEnd();
-    scheduler_.RemoveThread(state);
-    scheduler_.Changed();
-  });
+  threads_.push_back(SimThreadPool::Instance().Run(
+      [this, state, body = std::move(body), onEnd = std::move(onEnd)] {
+        scheduler_.Attach(state);
+        try {
+          body();
+        } catch (const ProcessExit&) {
+          // The process ended while this thread waited: it ends here, as the system would end it.
+        }
+        std::vector<std::function<void()>> listeners;
+        {
+          std::lock_guard listenersLock(threadsMutex_);
+          listeners = exitListeners_;
+        }
+        for (const auto& listener : listeners) listener();
+        if (onEnd) onEnd();
+        scheduler_.RemoveThread(state);
+        scheduler_.Changed();
+      }));
 }
 
 void SimThreads::AddThreadExitListener(std::function<void()> listener) {
@@ -301,13 +302,13 @@ void SimThreads::FireTimer(Handle timer) {
 
 void SimThreads::JoinThreads() {
   for (;;) {
-    std::vector<std::thread> joining;
+    std::vector<std::shared_ptr<Completion>> joining;
     {
       std::lock_guard lock(threadsMutex_);
       joining.swap(threads_);
     }
     if (joining.empty()) return;
-    for (auto& t : joining) t.join();
+    for (const auto& t : joining) t->Wait();
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "platform/Threads.h"
 #include "platform/sim/SimCore.h"
 #include "platform/sim/SimScheduler.h"
+#include "platform/sim/SimThreadPool.h"
 
 namespace platform::sim {
 
@@ -32,10 +34,10 @@ struct SimTimer {
 /// How long a test's wait on the simulated machine may take in real time before it gives up.
 inline constexpr std::chrono::milliseconds kSafetyLimit{10000};
 
-/// Threads are real threads; events are real events, so that a waiting thread wakes when
-/// another sets them. Sleep advances the virtual clock and never waits in the default mode; in
-/// scheduled mode (EnableScheduledMode) it waits for the clock, which moves only while every
-/// thread of the machine waits (see SimScheduler).
+/// Threads are real threads (kept in SimThreadPool between machines); events are real events, so
+/// that a waiting thread wakes when another sets them. Sleep advances the virtual clock and never
+/// waits in the default mode; in scheduled mode (EnableScheduledMode) it waits for the clock, which
+/// moves only while every thread of the machine waits (see SimScheduler).
 class SimThreads final : public Threads {
  public:
   explicit SimThreads(SimCore& core) : core_(core), scheduler_(core) {}
@@ -130,7 +132,7 @@ class SimThreads final : public Threads {
   std::map<Handle, SimTimer> timers_;
   std::vector<std::uint32_t> sleeps_;
   std::mutex threadsMutex_;
-  std::vector<std::thread> threads_;
+  std::vector<std::shared_ptr<Completion>> threads_;  ///< one per thread started, set as it ends
   std::vector<std::function<void()>> exitListeners_;
 };
 

@@ -43,13 +43,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <future>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "enforcement/PolicyPoll.h"
@@ -58,6 +57,7 @@
 #include "platform/Volumes.h"
 #include "platform/Windowing.h"
 #include "platform/sim/SimCrypto.h"
+#include "platform/sim/SimThreadPool.h"
 #include "policy/PolicyDecryption.h"
 #include "service/ServiceEntry.h"
 #include "service/ServiceLifecycle.h"
@@ -160,26 +160,27 @@ std::u16string PolicyText(const std::u16string& state) {
 }
 
 // Aborts with the scheduler's view of every thread when an input runs past the real-time limit,
-// so that a hang is reported with where each thread waits.
+// so that a hang is reported with where each thread waits. It runs on the machine's thread pool,
+// as the machine's own threads do, so that an input starts no real thread.
 class Watchdog {
  public:
   explicit Watchdog(SimMachine& sim)
-      : thread_([this, &sim] {
+      : done_(platform::sim::SimThreadPool::Instance().Run([this, &sim] {
           std::unique_lock lock(mutex_);
-          if (cv_.wait_for(lock, 3 * kRealLimit, [this] { return done_; })) return;
+          if (cv_.wait_for(lock, 3 * kRealLimit, [this] { return finished_; })) return;
           std::fprintf(stderr, "\n==fuzz== the input did not finish in time\n");
           for (const std::string& line : sim.threads.scheduler().Describe()) {
             std::fprintf(stderr, "  %s\n", line.c_str());
           }
           std::abort();
-        }) {}
+        })) {}
   ~Watchdog() {
     {
       std::lock_guard lock(mutex_);
-      done_ = true;
+      finished_ = true;
     }
     cv_.notify_one();
-    thread_.join();
+    done_->Wait();
   }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
@@ -187,8 +188,8 @@ class Watchdog {
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
-  bool done_ = false;
-  std::thread thread_;
+  bool finished_ = false;
+  std::shared_ptr<platform::sim::Completion> done_;
 };
 
 class Run {
@@ -558,11 +559,11 @@ void Run::Finish() {
   FUZZ_CHECK(exitCode_ == 0);
   // ServiceMain's clean-up comes within a few virtual milliseconds of the stop.
   FUZZ_CHECK(Await([this] { return sim_.service.ServiceMainReturned(); }));
-  auto ended = std::async(std::launch::async, [this] {
+  auto ended = platform::sim::SimThreadPool::Instance().Run([this] {
     sim_.threads.EndProcess();
     sim_.threads.JoinThreads();
   });
-  FUZZ_CHECK(ended.wait_for(kRealLimit) == std::future_status::ready);
+  FUZZ_CHECK(ended->WaitFor(kRealLimit));
 
   // What the process holds at its end: the guard's volume handles, the timer queue and its
   // timer, and nothing else.

@@ -1,0 +1,70 @@
+// Real threads for the simulated machine's threads.
+#include "platform/sim/SimThreadPool.h"
+
+#include <thread>
+
+#include "platform/NoDestructor.h"
+#include "platform/sim/SimCore.h"
+
+namespace platform::sim {
+
+void Completion::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    done_ = true;
+  }
+  cv_.notify_all();
+}
+
+void Completion::Wait() {
+  std::unique_lock lock(mutex_);
+  cv_.wait(lock, [this] { return done_; });
+}
+
+bool Completion::WaitFor(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [this] { return done_; });
+}
+
+SimThreadPool& SimThreadPool::Instance() {
+  static NoDestructor<SimThreadPool> pool;
+  return pool.get();
+}
+
+std::shared_ptr<Completion> SimThreadPool::Run(std::function<void()> body) {
+  auto done = std::make_shared<Completion>();
+  bool spawn = false;
+  {
+    std::lock_guard lock(mutex_);
+    work_.push_back(Work{std::move(body), done});
+    // Each queued body needs a waiting thread of its own; a woken thread stops counting as
+    // waiting only once it runs, so this may start one thread more than needed, never one less.
+    spawn = work_.size() > waiting_;
+  }
+  if (spawn) {
+    std::thread([this] { Loop(); }).detach();
+  } else {
+    cv_.notify_one();
+  }
+  return done;
+}
+
+void SimThreadPool::Loop() {
+  for (;;) {
+    Work next;
+    {
+      std::unique_lock lock(mutex_);
+      ++waiting_;
+      cv_.wait(lock, [this] { return !work_.empty(); });
+      --waiting_;
+      next = std::move(work_.front());
+      work_.pop_front();
+    }
+    SimCore::SetLastError(0);
+    next.body();
+    next.body = nullptr;  // what the body captured goes before its waiter is released
+    next.done->Set();
+  }
+}
+
+}  // namespace platform::sim

@@ -12,11 +12,14 @@ namespace {
 
 constexpr char16_t kSeparator = u'\\';
 
+// Key and value names compare without regard to ASCII case.
+char16_t FoldUnit(char16_t c) {
+  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
 std::u16string Fold(std::u16string_view text) {
   std::u16string out(text);
-  for (char16_t& c : out) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
+  for (char16_t& c : out) c = FoldUnit(c);
   return out;
 }
 
@@ -62,24 +65,25 @@ std::u16string SimRegistry::Base(Hkey root, std::uint32_t* access) const {
 }
 
 std::int32_t SimRegistry::Levels(const std::u16string& base, const char16_t* subKey,
-                                 std::vector<std::u16string>* folded,
-                                 std::vector<std::u16string>* display) const {
+                                 std::u16string* folded, std::u16string* display,
+                                 std::vector<std::size_t>* ends) const {
   std::u16string_view rest = subKey == nullptr ? std::u16string_view() : subKey;
   // One trailing backslash is accepted and names the same key; a leading one, or an empty
   // name between two, is refused as Windows refuses it.
   if (!rest.empty() && rest.back() == kSeparator) rest.remove_suffix(1);
-  std::u16string foldedPath = base;
-  std::u16string displayPath = base;
+  *folded = base;
+  if (display != nullptr) *display = base;
   while (!rest.empty()) {
     std::size_t end = rest.find(kSeparator);
     std::u16string_view part = rest.substr(0, end);
     if (part.empty()) return kErrorBadPathname;
-    foldedPath += kSeparator;
-    foldedPath += Fold(part);
-    displayPath += kSeparator;
-    displayPath += part;
-    folded->push_back(foldedPath);
-    display->push_back(displayPath);
+    *folded += kSeparator;
+    for (char16_t c : part) *folded += FoldUnit(c);
+    if (display != nullptr) {
+      *display += kSeparator;
+      *display += part;
+    }
+    if (ends != nullptr) ends->push_back(folded->size());
     rest = end == std::u16string_view::npos ? std::u16string_view() : rest.substr(end + 1);
     if (end != std::u16string_view::npos && rest.empty()) return kErrorBadPathname;
   }
@@ -131,11 +135,9 @@ std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::
   if (result == nullptr) return done(kErrorInvalidParameter, 0);
   std::u16string base = Base(root, nullptr);
   if (base.empty()) return done(kErrorInvalidHandle, 0);
-  std::vector<std::u16string> folded;
-  std::vector<std::u16string> display;
-  std::int32_t status = Levels(base, subKey, &folded, &display);
+  std::u16string path;
+  std::int32_t status = Levels(base, subKey, &path, nullptr, nullptr);
   if (status != kErrorSuccess) return done(status, 0);
-  const std::u16string& path = folded.empty() ? base : folded.back();
   if (FindKey(path) == nullptr) return done(kErrorFileNotFound, 0);
   if (Denied(path, access)) return done(kErrorAccessDenied, 0);
   return done(kErrorSuccess, OpenHandleFor(path, access));
@@ -214,34 +216,36 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
   std::uint32_t rootAccess = 0;
   std::u16string base = Base(root, &rootAccess);
   if (base.empty()) return done(kErrorInvalidHandle, 0);
-  std::vector<std::u16string> folded;
-  std::vector<std::u16string> display;
-  std::int32_t status = Levels(base, subKey, &folded, &display);
+  std::u16string path;
+  std::u16string display;
+  std::vector<std::size_t> ends;
+  std::int32_t status = Levels(base, subKey, &path, &display, &ends);
   if (status != kErrorSuccess) return done(status, 0);
-  const std::u16string& path = folded.empty() ? base : folded.back();
+  auto level = [&](std::size_t i) { return path.substr(0, ends[i]); };
 
   // Every check comes before the first key is made, so a refused create changes nothing.
-  std::size_t firstMissing = folded.size();
-  for (std::size_t i = 0; i < folded.size(); ++i) {
-    if (FindKey(folded[i]) == nullptr) {
+  std::size_t firstMissing = ends.size();
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    if (FindKey(level(i)) == nullptr) {
       firstMissing = i;
       break;
     }
   }
-  if (firstMissing < folded.size()) {
+  if (firstMissing < ends.size()) {
     if ((rootAccess & kKeyCreateSubKey) == 0 && firstMissing == 0) {
       return done(kErrorAccessDenied, 0);
     }
-    for (std::size_t i = firstMissing; i < folded.size(); ++i) {
-      const std::u16string& parent = i == 0 ? base : folded[i - 1];
-      if (Denied(parent, kKeyCreateSubKey)) return done(kErrorAccessDenied, 0);
+    for (std::size_t i = firstMissing; i < ends.size(); ++i) {
+      if (Denied(i == 0 ? base : level(i - 1), kKeyCreateSubKey)) {
+        return done(kErrorAccessDenied, 0);
+      }
     }
   }
   if (Denied(path, access)) return done(kErrorAccessDenied, 0);
 
-  made = firstMissing < folded.size() ? kRegCreatedNewKey : kRegOpenedExistingKey;
-  for (std::size_t i = firstMissing; i < folded.size(); ++i) {
-    keys_[folded[i]] = Key{display[i], {}};
+  made = firstMissing < ends.size() ? kRegCreatedNewKey : kRegOpenedExistingKey;
+  for (std::size_t i = firstMissing; i < ends.size(); ++i) {
+    keys_[level(i)] = Key{display.substr(0, ends[i]), {}};
   }
   return done(kErrorSuccess, OpenHandleFor(path, access));
 }
@@ -297,24 +301,27 @@ std::int32_t SimRegistry::RegCloseKey(Hkey key) {
 }
 
 std::u16string SimRegistry::Folded(Hkey root, std::u16string_view path) const {
-  std::vector<std::u16string> folded;
-  std::vector<std::u16string> display;
+  std::u16string folded;
   std::u16string p(path);
   std::u16string base = Base(root, nullptr);
-  if (base.empty() || Levels(base, p.c_str(), &folded, &display) != kErrorSuccess) return {};
-  return folded.empty() ? base : folded.back();
+  if (base.empty() || Levels(base, p.c_str(), &folded, nullptr, nullptr) != kErrorSuccess) {
+    return {};
+  }
+  return folded;
 }
 
 SimRegistry::Key& SimRegistry::MakeKey(Hkey root, std::u16string_view path) {
-  std::vector<std::u16string> folded;
-  std::vector<std::u16string> display;
+  std::u16string folded;
+  std::u16string display;
+  std::vector<std::size_t> ends;
   std::u16string p(path);
   std::u16string base = Base(root, nullptr);
-  Levels(base, p.c_str(), &folded, &display);
-  for (std::size_t i = 0; i < folded.size(); ++i) {
-    if (!keys_.contains(folded[i])) keys_[folded[i]] = Key{display[i], {}};
+  Levels(base, p.c_str(), &folded, &display, &ends);
+  for (std::size_t end : ends) {
+    std::u16string level = folded.substr(0, end);
+    if (!keys_.contains(level)) keys_[level] = Key{display.substr(0, end), {}};
   }
-  return keys_[folded.empty() ? base : folded.back()];
+  return keys_[folded];
 }
 
 void SimRegistry::SetValue(Hkey root, std::u16string_view path, std::u16string_view name,

@@ -84,10 +84,10 @@ class SimRegistry final : public Registry {
   /// The folded full path of root, for a predefined root or an open key handle; access gets
   /// the handle's rights (predefined roots have all). Empty when root is neither.
   std::u16string Base(Hkey root, std::uint32_t* access) const;
-  /// Splits subKey below base into the folded paths of each level, the deepest last.
-  std::int32_t Levels(const std::u16string& base, const char16_t* subKey,
-                      std::vector<std::u16string>* folded,
-                      std::vector<std::u16string>* display) const;
+  /// The path of subKey below base, folded and as written. Every level's path is a prefix of
+  /// both; ends (when given) gets each level's length, the deepest last, one per name in subKey.
+  std::int32_t Levels(const std::u16string& base, const char16_t* subKey, std::u16string* folded,
+                      std::u16string* display, std::vector<std::size_t>* ends) const;
   bool Denied(const std::u16string& path, std::uint32_t access) const;
   Key* FindKey(const std::u16string& folded);
   const OpenKey* FindOpen(Hkey key) const;

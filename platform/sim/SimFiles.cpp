@@ -28,28 +28,22 @@ bool Writes(std::uint32_t access) {
 
 // The store's key for a path: separators unified, "." and ".." resolved, A to Z folded.
 std::u16string KeyOf(std::u16string_view path) {
-  std::vector<std::u16string> parts;
-  std::u16string part;
-  auto flush = [&] {
-    if (part == u"..") {
-      if (parts.size() > 1) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
-    }
-    part.clear();
-  };
-  for (char16_t c : path) {
-    if (c == u'\\' || c == u'/') {
-      flush();
-    } else {
-      part += (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
-    }
-  }
-  flush();
   std::u16string key;
-  for (const auto& p : parts) {
-    if (!key.empty()) key += u'\\';
-    key += p;
+  std::size_t parts = 0;
+  while (!path.empty()) {
+    const std::size_t end = path.find_first_of(u"\\/");
+    const std::u16string_view part = path.substr(0, end);
+    path = end == std::u16string_view::npos ? std::u16string_view() : path.substr(end + 1);
+    if (part == u"..") {
+      // Up one level, but never above the drive.
+      if (parts > 1) {
+        key.resize(key.rfind(u'\\'));
+        --parts;
+      }
+    } else if (!part.empty() && part != u".") {
+      if (parts++ > 0) key += u'\\';
+      for (char16_t c : part) key += (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+    }
   }
   return key;
 }

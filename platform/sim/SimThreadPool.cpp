@@ -50,20 +50,24 @@ std::shared_ptr<Completion> SimThreadPool::Run(std::function<void()> body) {
 }
 
 void SimThreadPool::Loop() {
+  std::unique_lock lock(mutex_);
+  ++waiting_;
   for (;;) {
-    Work next;
-    {
-      std::unique_lock lock(mutex_);
-      ++waiting_;
-      cv_.wait(lock, [this] { return !work_.empty(); });
-      --waiting_;
-      next = std::move(work_.front());
-      work_.pop_front();
-    }
+    cv_.wait(lock, [this] { return !work_.empty(); });
+    --waiting_;
+    Work next = std::move(work_.front());
+    work_.pop_front();
+    lock.unlock();
     SimCore::SetLastError(0);
     next.body();
     next.body = nullptr;  // what the body captured goes before its waiter is released
+    // Counted as waiting before its waiter hears it is done, so that work handed over right
+    // after a wait finds this thread rather than starting another.
+    lock.lock();
+    ++waiting_;
+    lock.unlock();
     next.done->Set();
+    lock.lock();
   }
 }
 

@@ -19,6 +19,4 @@ target_precompile_headers(unit_tests PRIVATE <gtest/gtest.h> <functional> <map> 
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/LinuxPrograms.cmake)
-  include(cmake/LinuxPrograms.cmake)
-endif()
+include(cmake/LinuxPrograms.cmake)

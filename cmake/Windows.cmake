@@ -17,6 +17,4 @@ foreach(src ${wine_checks})
   set_tests_properties(wine.${name} PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine)
 endforeach()
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/WindowsPrograms.cmake)
-  include(cmake/WindowsPrograms.cmake)
-endif()
+include(cmake/WindowsPrograms.cmake)

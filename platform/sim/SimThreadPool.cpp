@@ -9,10 +9,9 @@
 namespace platform::sim {
 
 void Completion::Set() {
-  {
-    std::lock_guard lock(mutex_);
-    done_ = true;
-  }
+  // Notified under the lock: once the waiter can take the lock, nothing here touches *this.
+  std::lock_guard lock(mutex_);
+  done_ = true;
   cv_.notify_all();
 }
 
@@ -31,8 +30,7 @@ SimThreadPool& SimThreadPool::Instance() {
   return pool.get();
 }
 
-std::shared_ptr<Completion> SimThreadPool::Run(std::function<void()> body) {
-  auto done = std::make_shared<Completion>();
+void SimThreadPool::Run(std::function<void()> body, Completion* done) {
   bool spawn = false;
   {
     std::lock_guard lock(mutex_);
@@ -46,7 +44,6 @@ std::shared_ptr<Completion> SimThreadPool::Run(std::function<void()> body) {
   } else {
     cv_.notify_one();
   }
-  return done;
 }
 
 void SimThreadPool::Loop() {
@@ -60,7 +57,7 @@ void SimThreadPool::Loop() {
     lock.unlock();
     SimCore::SetLastError(0);
     next.body();
-    next.body = nullptr;  // what the body captured goes before its waiter is released
+    next.body = nullptr;  // what the body captured goes before its waiter goes on
     // Counted as waiting before its waiter hears it is done, so that work handed over right
     // after a wait finds this thread rather than starting another.
     lock.lock();

@@ -5,13 +5,14 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <utility>
 
 namespace platform::sim {
 
-/// Set once a body handed to the pool has returned; waited on in place of a join.
+/// Set once a body handed to the pool has returned; waited on in place of a join. Its owner keeps
+/// it until the wait has returned: the pool's thread touches it last when it sets it, and never
+/// afterwards, so that what a body allocates is all freed before its waiter goes on.
 class Completion {
  public:
   void Set();
@@ -37,12 +38,13 @@ class SimThreadPool {
   /// The pool, never destroyed: idle threads wait for work until the process exits.
   static SimThreadPool& Instance();
 
-  std::shared_ptr<Completion> Run(std::function<void()> body);
+  /// Runs body and then sets *done, which must outlive the wait for it.
+  void Run(std::function<void()> body, Completion* done);
 
  private:
   struct Work {
     std::function<void()> body;
-    std::shared_ptr<Completion> done;
+    Completion* done = nullptr;
   };
   void Loop();
 

@@ -28,7 +28,8 @@ void SimThreads::StartThread(std::string name, std::function<void()> body,
   std::lock_guard lock(threadsMutex_);
   if (scheduler_.ProcessEnded()) return;
   SimScheduler::ThreadState* state = scheduler_.AddThread(std::move(name), true);
-  threads_.push_back(SimThreadPool::Instance().Run(
+  Completion* done = threads_.emplace_back(std::make_unique<Completion>()).get();
+  SimThreadPool::Instance().Run(
       [this, state, body = std::move(body), onEnd = std::move(onEnd)] {
         scheduler_.Attach(state);
         try {
@@ -45,7 +46,8 @@ void SimThreads::StartThread(std::string name, std::function<void()> body,
         if (onEnd) onEnd();
         scheduler_.RemoveThread(state);
         scheduler_.Changed();
-      }));
+      },
+      done);
 }
 
 void SimThreads::AddThreadExitListener(std::function<void()> listener) {
@@ -302,7 +304,7 @@ void SimThreads::FireTimer(Handle timer) {
 
 void SimThreads::JoinThreads() {
   for (;;) {
-    std::vector<std::shared_ptr<Completion>> joining;
+    std::vector<std::unique_ptr<Completion>> joining;
     {
       std::lock_guard lock(threadsMutex_);
       joining.swap(threads_);

@@ -132,7 +132,7 @@ class SimThreads final : public Threads {
   std::map<Handle, SimTimer> timers_;
   std::vector<std::uint32_t> sleeps_;
   std::mutex threadsMutex_;
-  std::vector<std::shared_ptr<Completion>> threads_;  ///< one per thread started, set as it ends
+  std::vector<std::unique_ptr<Completion>> threads_;  ///< one per thread started, set as it ends
   std::vector<std::function<void()>> exitListeners_;
 };
 

@@ -164,8 +164,9 @@ std::u16string PolicyText(const std::u16string& state) {
 // as the machine's own threads do, so that an input starts no real thread.
 class Watchdog {
  public:
-  explicit Watchdog(SimMachine& sim)
-      : done_(platform::sim::SimThreadPool::Instance().Run([this, &sim] {
+  explicit Watchdog(SimMachine& sim) {
+    platform::sim::SimThreadPool::Instance().Run(
+        [this, &sim] {
           std::unique_lock lock(mutex_);
           if (cv_.wait_for(lock, 3 * kRealLimit, [this] { return finished_; })) return;
           std::fprintf(stderr, "\n==fuzz== the input did not finish in time\n");
@@ -173,14 +174,16 @@ class Watchdog {
             std::fprintf(stderr, "  %s\n", line.c_str());
           }
           std::abort();
-        })) {}
+        },
+        &done_);
+  }
   ~Watchdog() {
     {
       std::lock_guard lock(mutex_);
       finished_ = true;
     }
     cv_.notify_one();
-    done_->Wait();
+    done_.Wait();
   }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
@@ -189,7 +192,7 @@ class Watchdog {
   std::mutex mutex_;
   std::condition_variable cv_;
   bool finished_ = false;
-  std::shared_ptr<platform::sim::Completion> done_;
+  platform::sim::Completion done_;
 };
 
 class Run {
@@ -559,11 +562,14 @@ void Run::Finish() {
   FUZZ_CHECK(exitCode_ == 0);
   // ServiceMain's clean-up comes within a few virtual milliseconds of the stop.
   FUZZ_CHECK(Await([this] { return sim_.service.ServiceMainReturned(); }));
-  auto ended = platform::sim::SimThreadPool::Instance().Run([this] {
-    sim_.threads.EndProcess();
-    sim_.threads.JoinThreads();
-  });
-  FUZZ_CHECK(ended->WaitFor(kRealLimit));
+  platform::sim::Completion ended;
+  platform::sim::SimThreadPool::Instance().Run(
+      [this] {
+        sim_.threads.EndProcess();
+        sim_.threads.JoinThreads();
+      },
+      &ended);
+  FUZZ_CHECK(ended.WaitFor(kRealLimit));
 
   // What the process holds at its end: the guard's volume handles, the timer queue and its
   // timer, and nothing else.

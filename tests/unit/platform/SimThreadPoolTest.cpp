@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -23,14 +22,16 @@ TEST(SimThreadPoolTest, BodiesThatWaitForEachOtherEachGetAThread) {
   // never finish.
   constexpr int kChain = 8;
   std::atomic<int> reached{0};
-  std::vector<std::shared_ptr<Completion>> done;
+  std::vector<Completion> done(kChain);
   for (int i = 0; i < kChain; ++i) {
-    done.push_back(pool.Run([&reached, i] {
-      reached.fetch_add(1);
-      while (reached.load() < kChain && i < kChain - 1) std::this_thread::yield();
-    }));
+    pool.Run(
+        [&reached, i] {
+          reached.fetch_add(1);
+          while (reached.load() < kChain && i < kChain - 1) std::this_thread::yield();
+        },
+        &done[i]);
   }
-  for (const auto& d : done) ASSERT_TRUE(d->WaitFor(kLimit));
+  for (Completion& d : done) ASSERT_TRUE(d.WaitFor(kLimit));
   EXPECT_EQ(reached.load(), kChain);
 }
 
@@ -38,11 +39,14 @@ TEST(SimThreadPoolTest, EveryBodyStartsWithLastErrorZero) {
   SimThreadPool& pool = SimThreadPool::Instance();
   for (int i = 0; i < 10; ++i) {
     std::uint32_t seen = 1;
-    auto done = pool.Run([&seen] {
-      seen = SimCore::GetLastError();
-      SimCore::SetLastError(5);  // left behind for whichever body this thread runs next
-    });
-    ASSERT_TRUE(done->WaitFor(kLimit));
+    Completion done;
+    pool.Run(
+        [&seen] {
+          seen = SimCore::GetLastError();
+          SimCore::SetLastError(5);  // left behind for whichever body this thread runs next
+        },
+        &done);
+    ASSERT_TRUE(done.WaitFor(kLimit));
     EXPECT_EQ(seen, 0u) << "body " << i;
   }
 }

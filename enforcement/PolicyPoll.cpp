@@ -23,6 +23,12 @@ TagRecord TagBuffer;
 std::int32_t DesiredWriteProtect = 0;
 std::int32_t CurrentWriteProtect = 0;
 
+void ResetProcessState() {
+  TagBuffer = TagRecord{};
+  DesiredWriteProtect = 0;
+  CurrentWriteProtect = 0;
+}
+
 static_assert(std::is_same_v<decltype(&PollPolicy), platform::TimerCallback>,
               "PollPolicy is the poll timer's callback");
 

@@ -47,4 +47,7 @@ void SetWriteProtect(std::int32_t value);
 /// the guard lock, so no control request or device event comes between them.
 void PollPolicy(void* parameter, bool timerOrWaitFired);
 
+/// The poll's values as a new process has them: an empty TagBuffer, both WriteProtect values 0.
+void ResetProcessState();
+
 }  // namespace enforcement

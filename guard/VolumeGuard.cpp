@@ -44,11 +44,6 @@ bool Selected(std::uint32_t type, SweepFlags flags) {
 
 }  // namespace
 
-VolumeGuard::VolumeGuard() {
-  RemovableLock = 0;
-  OpticalLock = 0;
-}
-
 VolumeGuard::Kind VolumeGuard::KindOf(HandleKind kind) {
   if (kind == kOpticalKind) return Kind{opticalCount, opticalHandles, opticalInfo_};
   return Kind{removableCount, removableHandles, removableInfo_};
@@ -260,6 +255,14 @@ void VolumeGuard::ReleaseSweep(SweepFlags flags) {
 VolumeGuard& TheVolumeGuard() {
   static platform::NoDestructor<VolumeGuard> guard;
   return guard.get();
+}
+
+void ResetProcessState() {
+  VolumeGuard& guard = TheVolumeGuard();
+  guard.CloseVolumeHandles(kBothKinds);
+  guard.arrivalIndex = 0;
+  VolumeGuard::RemovableLock = 0;
+  VolumeGuard::OpticalLock = 0;
 }
 
 }  // namespace guard

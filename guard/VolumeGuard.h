@@ -31,8 +31,8 @@ inline constexpr std::int32_t kClassNeither = -1;
 /// pulse that straddles the stores undoes them, or leaves its locks held under a clear flag).
 class VolumeGuard {
  public:
-  /// Everything zero, both flags clear.
-  VolumeGuard();
+  /// Every slot and count zero. The lock flags are the process's (see ResetProcessState).
+  VolumeGuard() = default;
   /// Does nothing: held handles end with the process, and that ends their locks.
   ~VolumeGuard() = default;
   VolumeGuard(const VolumeGuard&) = delete;
@@ -110,5 +110,9 @@ class VolumeGuard {
 
 /// The one guard of the process.
 VolumeGuard& TheVolumeGuard();
+
+/// The guard as a new process has it: the one guard's handles closed through the installed
+/// platform, its slots, counts and arrival index cleared, and both lock flags clear.
+void ResetProcessState();
 
 }  // namespace guard

@@ -19,6 +19,15 @@ namespace policy {
 platform::Handle PolicyTimerQueue = platform::kNullHandle;
 platform::Handle PolicyPollTimer = platform::kNullHandle;
 
+void ResetProcessState() {
+  ReleasePolicy();
+  ResetPolicyDecryptionForTests();
+  SetPolicyAllocationFailsForTests(false);
+  PolicyFilePath[0] = 0;
+  PolicyTimerQueue = platform::kNullHandle;
+  PolicyPollTimer = platform::kNullHandle;
+}
+
 namespace {
 
 constexpr std::uint32_t kPollPeriodMs = 1000;

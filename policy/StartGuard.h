@@ -13,4 +13,8 @@ inline constexpr char16_t kFallbackPolicyFileName[] = u"SysSecurity.ini";
 extern platform::Handle PolicyTimerQueue;
 extern platform::Handle PolicyPollTimer;
 
+/// The policy's process-wide state as a new process has it: no policy record and no path, no
+/// key container attempt, no allocation made to fail, no poll timer.
+void ResetProcessState();
+
 }  // namespace policy

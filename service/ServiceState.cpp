@@ -1,6 +1,11 @@
 // The service host's process-wide state.
 #include "service/ServiceState.h"
 
+#include "enforcement/PolicyPoll.h"
+#include "guard/VolumeGuard.h"
+#include "policy/StartGuard.h"
+#include "service/SystemDir.h"
+
 namespace service {
 
 platform::ServiceTableEntry ServiceTable[2] = {};
@@ -26,6 +31,14 @@ void ResetProcessState() {
   StopSignalled = false;
   WorkerThread = platform::kNullHandle;
   NotifyWindow = platform::kNullHandle;
+  IsWow64 = 0;
+}
+
+void ResetWholeProcess() {
+  guard::ResetProcessState();
+  policy::ResetProcessState();
+  enforcement::ResetProcessState();
+  ResetProcessState();
 }
 
 }  // namespace service

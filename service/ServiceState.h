@@ -41,8 +41,12 @@ extern std::atomic<platform::Handle> WorkerThread;
 /// The hidden notification window; stays null when it could not be created.
 extern std::atomic<platform::Handle> NotifyWindow;
 
-/// Puts every variable above back to its initial value, so that a test or a simulator run
-/// starts from a fresh process.
+/// Puts every variable above, and IsWow64, back to its initial value.
 void ResetProcessState();
+
+/// The whole process as a new one has it: the guard (its handles closed through the installed
+/// platform), the policy, the poll and the service. Tests, the fuzz targets, the benchmarks and
+/// the simulator call it before and after each run on a machine.
+void ResetWholeProcess();
 
 }  // namespace service

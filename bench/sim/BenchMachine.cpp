@@ -12,6 +12,7 @@
 #include "platform/Windowing.h"
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
+#include "service/ServiceState.h"
 #include "service/SystemDir.h"
 #include "tools/tarvelctl/PolicyWriter.h"
 
@@ -51,18 +52,9 @@ void AddDesktop(platform::sim::SimVolumes& volumes) {
 
 }  // namespace
 
-void ResetGuard() {
-  guard::TheVolumeGuard().CloseVolumeHandles(guard::kBothKinds);
-  guard::VolumeGuard::RemovableLock = 0;
-  guard::VolumeGuard::OpticalLock = 0;
-}
-
 BenchMachine::BenchMachine(Drives drives) {
   sim.Install();
-  service::IsWow64 = 0;
-  ResetGuard();
-  policy::ReleasePolicy();
-  policy::ResetPolicyDecryptionForTests();
+  service::ResetWholeProcess();
   sim.files.SetSystemFolder(kSystemFolder);
   sim.files.SetTextFileUtf16(kTagFile, u"[State]\r\nkey=0\r\n");
   sim.registry.SetDword(platform::kHkeyLocalMachine, kWriteProtectKey, u"WriteProtect", 0);
@@ -75,9 +67,7 @@ BenchMachine::BenchMachine(Drives drives) {
 }
 
 BenchMachine::~BenchMachine() {
-  ResetGuard();
-  policy::ReleasePolicy();
-  policy::ResetPolicyDecryptionForTests();
+  service::ResetWholeProcess();
 }
 
 void BenchMachine::SetRecording(bool on) {

@@ -52,9 +52,6 @@ class BenchMachine {
   std::size_t policyBytes_ = 0;
 };
 
-/// Empties the process-wide guard and clears both lock flags.
-void ResetGuard();
-
 /// A DBT_DEVICEARRIVAL broadcast for one volume.
 std::vector<std::uint8_t> VolumeBroadcast(char letter);
 

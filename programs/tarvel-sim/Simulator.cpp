@@ -53,20 +53,6 @@ std::string Seconds(std::uint64_t ms) {
   return buf;
 }
 
-// A fresh process: the service's, the guard's and the policy's process-wide state as a new
-// process would have them.
-void ResetProcess() {
-  service::ResetProcessState();
-  guard::VolumeGuard& g = guard::TheVolumeGuard();
-  g.CloseVolumeHandles(guard::kBothKinds);
-  g.arrivalIndex = 0;
-  guard::VolumeGuard::RemovableLock = 0;
-  guard::VolumeGuard::OpticalLock = 0;
-  policy::ReleasePolicy();
-  policy::ResetPolicyDecryptionForTests();
-  service::IsWow64 = 0;
-}
-
 platform::sim::SimDrive SimDriveOf(const DriveSpec& spec) {
   platform::sim::SimDrive d;
   d.type = spec.type;
@@ -292,7 +278,7 @@ RunOutcome RunScenario(const Scenario& scenario) {
   RunOutcome out;
   platform::sim::SimMachine sim;
   sim.Install();
-  ResetProcess();
+  service::ResetWholeProcess();
   std::string problem = BuildMachine(sim, scenario);
   if (!problem.empty()) {
     out.notes.push_back(problem);
@@ -332,7 +318,7 @@ RunOutcome RunScenario(const Scenario& scenario) {
   sim.threads.JoinThreads();
   out.exitCode = exitCode.load();
   Collect(sim, scenario, events, out);
-  ResetProcess();
+  service::ResetWholeProcess();
   return out;
 }
 

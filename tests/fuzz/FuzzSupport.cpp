@@ -4,43 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "enforcement/PolicyPoll.h"
-#include "guard/VolumeGuard.h"
-#include "policy/PolicyDecryption.h"
-#include "policy/PolicyFile.h"
-#include "policy/StartGuard.h"
 #include "service/ServiceState.h"
-#include "service/SystemDir.h"
 
 namespace fuzz {
-
-namespace {
-
-// Every process-wide object that the targets reach, back to its state at process start. The
-// guard's handles are closed through the installed machine.
-void ResetProcessState() {
-  policy::ReleasePolicy();
-  policy::ResetPolicyDecryptionForTests();
-  policy::SetPolicyAllocationFailsForTests(false);
-  policy::PolicyFilePath[0] = 0;
-  policy::PolicyTimerQueue = platform::kNullHandle;
-  policy::PolicyPollTimer = platform::kNullHandle;
-
-  guard::VolumeGuard& guard = guard::TheVolumeGuard();
-  guard.CloseVolumeHandles(guard::kBothKinds);
-  guard.arrivalIndex = 0;
-  guard::VolumeGuard::RemovableLock = 0;
-  guard::VolumeGuard::OpticalLock = 0;
-
-  enforcement::TagBuffer = enforcement::TagRecord{};
-  enforcement::DesiredWriteProtect = 0;
-  enforcement::CurrentWriteProtect = 0;
-
-  service::IsWow64 = 0;
-  service::ResetProcessState();
-}
-
-}  // namespace
 
 void Fail(const char* what, const char* file, int line) {
   std::fprintf(stderr, "\n==fuzz== property broken at %s:%d: %s\n", file, line, what);
@@ -53,11 +19,11 @@ FuzzMachine::FuzzMachine() {
   // lines are not even formatted.
   sim.core.SetRecording(false);
   sim.Install();
-  ResetProcessState();
+  service::ResetWholeProcess();
 }
 
 FuzzMachine::~FuzzMachine() {
-  ResetProcessState();
+  service::ResetWholeProcess();
 }
 
 std::uint8_t ByteReader::Byte() {

@@ -12,6 +12,7 @@
 #include "guard/VolumeGuard.h"
 #include "platform/Registry.h"
 #include "platform/sim/SimMachine.h"
+#include "service/ServiceState.h"
 #include "service/SystemDir.h"
 
 namespace enforcement {
@@ -28,21 +29,14 @@ class PolicyPollTest : public ::testing::Test {
  public:
   PolicyPollTest() {
     machine.Install();
-    service::IsWow64 = 0;
-    ResetGuard();
+    service::ResetWholeProcess();
     machine.devices.AddClass(u"WPD", kWpdClassGuid);
     wpd = machine.devices.AddDevice(kWpdClassGuid);
     machine.volumes.SetDrive('E', SimDrive{platform::kDriveRemovable, true});
     machine.core.ClearJournal();
   }
-  ~PolicyPollTest() override { ResetGuard(); }
-
-  // The guard is process-wide: every test starts and ends with it empty and both flags clear.
-  static void ResetGuard() {
-    guard::TheVolumeGuard().CloseVolumeHandles(guard::kBothKinds);
-    guard::VolumeGuard::RemovableLock = 0;
-    guard::VolumeGuard::OpticalLock = 0;
-  }
+  // The guard and the poll's values are process-wide: every test starts and ends afresh.
+  ~PolicyPollTest() override { service::ResetWholeProcess(); }
 
   void Tag(std::u16string_view line) {
     machine.files.SetTextFileUtf16(kTagPath, u"[State]\r\n" + std::u16string(line) + u"\r\n");
@@ -109,7 +103,7 @@ TEST_F(PolicyPollTest, TagTextGivesTheDesiredValue) {
     if (v) {
       EXPECT_EQ(v->data[0], c.desired);
     }
-    ResetGuard();
+    guard::ResetProcessState();
   }
   // A directory where the file should be reads as a missing file.
   machine.Install();

@@ -10,6 +10,7 @@
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
 #include "policy/PolicyRecord.h"
+#include "service/ServiceState.h"
 
 namespace policy::test {
 
@@ -19,16 +20,10 @@ inline constexpr const char16_t* kSysSecurity = u"C:\\Windows\\system32\\SysSecu
 class PolicyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ReleasePolicy();
-    ResetPolicyDecryptionForTests();
-    SetPolicyAllocationFailsForTests(false);
     machine.Install();
+    service::ResetWholeProcess();
   }
-  void TearDown() override {
-    ReleasePolicy();
-    ResetPolicyDecryptionForTests();
-    SetPolicyAllocationFailsForTests(false);
-  }
+  void TearDown() override { service::ResetWholeProcess(); }
 
   /// The debug lines logged so far, as UTF-8.
   std::vector<std::string> Logs() const { return machine.core.DebugTexts(); }

@@ -83,17 +83,7 @@ class ServiceHostTest : public ::testing::Test {
     sim = nullptr;
   }
 
-  static void ResetProcess() {
-    ResetProcessState();
-    guard::VolumeGuard& g = guard::TheVolumeGuard();
-    g.CloseVolumeHandles(guard::kBothKinds);
-    g.arrivalIndex = 0;
-    guard::VolumeGuard::RemovableLock = 0;
-    guard::VolumeGuard::OpticalLock = 0;
-    policy::ReleasePolicy();
-    policy::ResetPolicyDecryptionForTests();
-    IsWow64 = 0;
-  }
+  static void ResetProcess() { ResetWholeProcess(); }
 
   /// Starts the process: initialisation and the entry routine on the machine's "main" thread.
   void StartProcess(platform::Handle prevInstance = platform::kNullHandle) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/sim/SimMachine.h"
+#include "service/ServiceState.h"
 
 namespace testsupport {
 
@@ -14,10 +15,14 @@ namespace testsupport {
 /// dismount, lock, unlock, close, sleep100 (drive-type queries and probe memory left out).
 std::vector<std::string> VolumeCalls(const platform::sim::SimCore& core);
 
-/// Installs a fresh simulated machine for each test.
+/// Installs a fresh simulated machine for each test, in a process as a new one has it.
 class SimTest : public ::testing::Test {
  protected:
-  SimTest() { sim.Install(); }
+  SimTest() {
+    sim.Install();
+    service::ResetWholeProcess();
+  }
+  ~SimTest() override { service::ResetWholeProcess(); }
 
   /// Puts a volume on a letter.
   void AddDrive(char letter, std::uint32_t type, bool answersAta = false, bool openFails = false) {

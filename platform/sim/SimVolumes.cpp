@@ -300,8 +300,11 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
         [&] { return "GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> null"; });
     return nullptr;
   }
-  // Fixed memory; the simulated machine always zero-fills, as GMEM_ZEROINIT asks.
+  // Fixed memory, zero-filled only when GMEM_ZEROINIT asks: otherwise it holds a fill pattern,
+  // as uninitialised memory would hold whatever came before, so that a caller relying on zeros
+  // it did not ask for reads garbage.
   auto block = std::make_unique<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
+  if ((flags & kGmemZeroInit) == 0) std::memset(block.get(), 0xCD, bytes);
   void* p = block.get();
   blocks_[p] = Block{std::move(block), bytes};
   ++blocksAllocated_;

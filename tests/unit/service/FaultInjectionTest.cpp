@@ -65,34 +65,20 @@ const std::map<std::string, std::set<std::string>> kReleases = {
     {"SetupDiDestroyDeviceInfoList", {"devinfo"}},
 };
 
-Expect Outcome(std::uint8_t flags, const char* locked, std::uint32_t wp, const char* devices) {
-  Expect e;
-  e.flags = flags;
-  e.locked = locked;
-  e.writeProtect = wp;
-  e.devices = devices;
-  return e;
-}
 Expect StartFails(const char* line) {
-  Expect e = Outcome(0x01, "GH", 1, "dd");
-  e.start = Start::kFails;
-  e.line = line;
-  e.window = false;
-  return e;
+  return Expect{.start = Start::kFails, .line = line, .window = false, .locked = "GH"};
 }
 Expect NoWindow() {
-  Expect e;
-  e.window = false;
-  return e;
+  return Expect{.window = false};
 }
 
 constexpr Mode A = Mode::kAlways;
 constexpr Mode F = Mode::kFirst;
 constexpr Mode N = Mode::kOnce;
 // No policy read: both flags clear; the tag then works as usual.
-const Expect kNoPolicy = Outcome(0x00, "F", 1, "dd");
+const Expect kNoPolicy{.flags = 0x00, .locked = "F", .writeProtect = 1, .devices = "dd"};
 // No policy and no tag: the tag reads "0" throughout.
-const Expect kNoFiles = Outcome(0x00, "F", 0, "ee");
+const Expect kNoFiles{.flags = 0x00, .locked = "F", .writeProtect = 0, .devices = "ee"};
 
 const std::vector<Row> kRows = {
     // Process information and the system directory.
@@ -109,11 +95,12 @@ const std::vector<Row> kRows = {
     {"PathAppendW", F, kNoPolicy},
     // The poll timer.
     {"CreateTimerQueue", A, {}},
-    {"CreateTimerQueueTimer", A, Outcome(0x01, "F", 2, "ee")},
+    {"CreateTimerQueueTimer", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "ee"}},
     // The policy file and its decryption.
     {"PathFileExistsW", A, kNoPolicy},
     {"PathFileExistsW", F, kNoPolicy},
-    {"CreateFileW", A, Outcome(0x00, "", 1, "dd")},
+    {"CreateFileW", A, Expect{.flags = 0x00, .locked = "", .writeProtect = 1, .devices = "dd"}},
     {"CreateFileW", F, kNoPolicy},
     {"CreateFileW file", A, kNoPolicy},
     {"CreateFileW file", F, kNoPolicy},
@@ -133,16 +120,17 @@ const std::vector<Row> kRows = {
     {"CryptDecrypt", A, kNoPolicy},
     {"CryptDestroyHash", A, {}},
     // The volumes.
-    {"CreateFileW volume", A, Outcome(0x01, "", 1, "dd")},
+    {"CreateFileW volume", A,
+     Expect{.flags = 0x01, .locked = "", .writeProtect = 1, .devices = "dd"}},
     {"CreateFileW volume", F, {}},
-    {"DeviceIoControl", A, Outcome(0x01, "", 1, "dd")},
+    {"DeviceIoControl", A, Expect{.flags = 0x01, .locked = "", .writeProtect = 1, .devices = "dd"}},
     {"DeviceIoControl", F, {}},
     {"GlobalAlloc", A, {}},
     {"GlobalAlloc", F, {}},
     // The Service Control Manager and ServiceMain.
     {"StartServiceCtrlDispatcherW", A,
      [] {
-       Expect e = Outcome(0x01, "EGH", 2, "ed");
+       Expect e = Expect{.flags = 0x01, .locked = "EGH", .writeProtect = 2, .devices = "ed"};
        e.start = Start::kNotConnected;
        e.window = false;
        return e;
@@ -160,12 +148,13 @@ const std::vector<Row> kRows = {
      }()},
     // The re-report after the optical lock goes on: the service stops there and the process ends
     // with the locks it then holds.
-    {"SetServiceStatus", N, Outcome(0x01, "EFGH", 2, "ed"), 3},
+    {"SetServiceStatus", N,
+     Expect{.flags = 0x01, .locked = "EFGH", .writeProtect = 2, .devices = "ed"}, 3},
     {"CreateEventW", A, StartFails("Create Kill Event Fail!!")},
     {"CreateThread", A, StartFails("StartServiceThread Fail!!")},
     {"WaitForSingleObject", A, {}},
     {"SetEvent", A, {}},
-    {"CloseHandle", A, Outcome(0x01, "FGHL", 1, "dd")},
+    {"CloseHandle", A, Expect{.flags = 0x01, .locked = "FGHL", .writeProtect = 1, .devices = "dd"}},
     {"CloseHandle", F, {}},
     // The worker's window.
     {"RegisterClassW", A, NoWindow()},
@@ -174,32 +163,39 @@ const std::vector<Row> kRows = {
     {"LoadCursorW", A, {}},
     {"GetStockObject", A, {}},
     // The tag file and the WriteProtect value.
-    {"GetPrivateProfileStringW", A, Outcome(0x01, "F", 0, "ee")},
+    {"GetPrivateProfileStringW", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 0, .devices = "ee"}},
     {"GetPrivateProfileStringW", F, {}},
     {"RegOpenKeyExW", A, {}},
     {"RegOpenKeyExW", F, {}},
     {"RegQueryValueExW", A, {}},
     {"RegQueryValueExW", F, {}},
-    {"RegCreateKeyExW", A, Outcome(0x01, "F", 2, "dd")},
+    {"RegCreateKeyExW", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "dd"}},
     {"RegCreateKeyExW", F, {}},
-    {"RegSetValueExW", A, Outcome(0x01, "F", 2, "dd")},
+    {"RegSetValueExW", A, Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "dd"}},
     {"RegSetValueExW", F, {}},
     {"RegCloseKey", A, {}},
     {"RegCloseKey", F, {}},
     // The "WPD" class switch.
-    {"SetupDiClassGuidsFromNameW", A, Outcome(0x01, "F", 1, "ed")},
+    {"SetupDiClassGuidsFromNameW", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ed"}},
     {"SetupDiClassGuidsFromNameW", F, {}},
-    {"SetupDiGetClassDevsW", A, Outcome(0x01, "F", 1, "ed")},
+    {"SetupDiGetClassDevsW", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ed"}},
     {"SetupDiGetClassDevsW", F, {}},
-    {"SetupDiEnumDeviceInfo", A, Outcome(0x01, "F", 1, "ed")},
+    {"SetupDiEnumDeviceInfo", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ed"}},
     {"SetupDiEnumDeviceInfo", F, {}},
     {"SetupDiDestroyDeviceInfoList", A, {}},
     {"SetupDiDestroyDeviceInfoList", F, {}},
-    {"CM_Get_DevNode_Status", A, Outcome(0x01, "F", 1, "ee")},
+    {"CM_Get_DevNode_Status", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ee"}},
     {"CM_Get_DevNode_Status", F, {}},
     {"CM_Enable_DevNode", A, {}},
     {"CM_Enable_DevNode", F, {}},
-    {"CM_Disable_DevNode", A, Outcome(0x01, "F", 1, "ee")},
+    {"CM_Disable_DevNode", A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ee"}},
     {"CM_Disable_DevNode", F, {}},
 };
 

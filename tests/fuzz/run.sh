@@ -19,13 +19,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-# TARVEL_FUZZ_BUILT=1: the caller has just built the preset (scripts/test.sh does, beside the Wine
-# suites).
-if [[ -z ${TARVEL_FUZZ_BUILT:-} ]]; then
-  echo "== build fuzz"
-  cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz
-fi
+echo "== build fuzz"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 mapfile -t targets < <(find tests/fuzz -maxdepth 1 -name '*Fuzz.cpp' -printf '%f\n' | sed 's/\.cpp$//' | sort)
 if ((${#targets[@]} == 0)); then

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -120,5 +121,15 @@ class SimCore {
 
 /// Formats a handle the way journals show it ("0x104").
 std::string HandleText(Handle h);
+
+/// Formats a number the way journals show codes, flags and sizes ("0x90018"): in hex, at the
+/// width of its own type (a 32-bit -1 is "0xffffffff").
+template <typename T>
+requires std::is_integral_v<T> std::string HexText(T value) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llx",
+                static_cast<unsigned long long>(static_cast<std::make_unsigned_t<T>>(value)));
+  return buf;
+}
 
 }  // namespace platform::sim

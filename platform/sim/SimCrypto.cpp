@@ -31,12 +31,6 @@ void InitGcrypt() {
   });
 }
 
-std::string Hex(std::uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 std::string Show(const char16_t* text) {
   return text == nullptr ? "(null)" : ToUtf8(text);
 }
@@ -84,7 +78,7 @@ void SimCrypto::Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t
 
 Bool SimCrypto::Fail(const std::string& what, std::uint32_t error) {
   SimCore::SetLastError(error);
-  core_.Record([&] { return what + " -> 0 " + Hex(error); });
+  core_.Record([&] { return what + " -> 0 " + HexText(error); });
   return 0;
 }
 
@@ -102,7 +96,7 @@ Bool SimCrypto::CryptAcquireContextW(CryptHandle* provider, const char16_t* cont
   std::string what;
   if (core_.Recording())
     what = "CryptAcquireContextW " + Show(container) + " " + Show(providerName) + " " +
-           std::to_string(providerType) + " " + Hex(flags);
+           std::to_string(providerType) + " " + HexText(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptAcquireContextW", &injected)) return Fail(what, injected);
   if (provider == nullptr) return Fail(what, kErrorInvalidParameter);
@@ -189,8 +183,8 @@ Bool SimCrypto::CryptGenKey(CryptHandle provider, std::uint32_t algorithm, std::
   // The pair takes its time outside the machine's lock, as a real key generation would.
   if (takesMs > 0) scheduler_.Sleep(takesMs);
   std::lock_guard lock(core_.Mutex());
-  std::string what =
-      "CryptGenKey " + HandleText(provider) + " " + std::to_string(algorithm) + " " + Hex(flags);
+  std::string what = "CryptGenKey " + HandleText(provider) + " " + std::to_string(algorithm) + " " +
+                     HexText(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptGenKey", &injected)) return Fail(what, injected);
   auto it = providers_.find(provider);
@@ -223,8 +217,8 @@ Bool SimCrypto::CryptCreateHash(CryptHandle provider, std::uint32_t algorithm, C
   std::lock_guard lock(core_.Mutex());
   std::string what;
   if (core_.Recording())
-    what = "CryptCreateHash " + HandleText(provider) + " " + Hex(algorithm) + " " +
-           HandleText(key) + " " + Hex(flags);
+    what = "CryptCreateHash " + HandleText(provider) + " " + HexText(algorithm) + " " +
+           HandleText(key) + " " + HexText(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptCreateHash", &injected)) return Fail(what, injected);
   if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
@@ -244,7 +238,7 @@ Bool SimCrypto::CryptHashData(CryptHandle hash, const std::uint8_t* data, std::u
                               std::uint32_t flags) {
   std::lock_guard lock(core_.Mutex());
   std::string what =
-      "CryptHashData " + HandleText(hash) + " " + std::to_string(length) + " " + Hex(flags);
+      "CryptHashData " + HandleText(hash) + " " + std::to_string(length) + " " + HexText(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptHashData", &injected)) return Fail(what, injected);
   auto it = hashes_.find(hash);
@@ -262,8 +256,8 @@ Bool SimCrypto::CryptDeriveKey(CryptHandle provider, std::uint32_t algorithm, Cr
   std::lock_guard lock(core_.Mutex());
   std::string what;
   if (core_.Recording())
-    what = "CryptDeriveKey " + HandleText(provider) + " " + Hex(algorithm) + " " +
-           HandleText(baseData) + " " + Hex(flags);
+    what = "CryptDeriveKey " + HandleText(provider) + " " + HexText(algorithm) + " " +
+           HandleText(baseData) + " " + HexText(flags);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CryptDeriveKey", &injected)) return Fail(what, injected);
   auto p = providers_.find(provider);
@@ -307,7 +301,7 @@ Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool
   std::string what;
   if (core_.Recording())
     what = std::string(name) + " " + HandleText(key) + " " + HandleText(hash) + " " +
-           std::to_string(final) + " " + Hex(flags) + " " +
+           std::to_string(final) + " " + HexText(flags) + " " +
            (length == nullptr ? "(null)" : std::to_string(*length));
   std::uint32_t injected = 0;
   if (core_.TakeFault(name, &injected)) return Fail(what, injected);

@@ -13,12 +13,6 @@ namespace {
 constexpr std::uint32_t kDigcfAllClasses = 0x4;
 constexpr std::uint32_t kCmDisableBits = 0xF;
 
-std::string Hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%x", v);
-  return buf;
-}
-
 std::string TextOf(const char16_t* s) {
   return s == nullptr ? "(null)" : ToUtf8(s);
 }
@@ -130,7 +124,7 @@ Handle SimDevices::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* e
   if (core_.Recording())
     what = "SetupDiGetClassDevsW " +
            (classGuid == nullptr ? std::string("(null)") : GuidText(*classGuid)) + " " +
-           TextOf(enumerator) + " " + HandleText(parent) + " " + Hex(flags);
+           TextOf(enumerator) + " " + HandleText(parent) + " " + HexText(flags);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
     core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE err=" + std::to_string(error); });
@@ -204,7 +198,7 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
   std::lock_guard lock(core_.Mutex());
   std::string what;
   if (core_.Recording())
-    what = "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + Hex(flags) + " -> ";
+    what = "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + HexText(flags) + " -> ";
   SimDevice* d = DeviceOf(devInst);
   std::uint32_t result = kCrSuccess;
   std::uint32_t injected = 0;
@@ -223,17 +217,18 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
   }
   if (result != kCrSuccess) {
     // A failed query writes neither output.
-    core_.Record([&] { return what + Hex(result); });
+    core_.Record([&] { return what + HexText(result); });
     return result;
   }
   if (d->statusSilent) {
-    core_.Record([&] { return what + Hex(result) + " (nothing written)"; });
+    core_.Record([&] { return what + HexText(result) + " (nothing written)"; });
     return result;
   }
   *status = kDnDriverLoaded | (d->problem == 0 ? kDnStarted : kDnHasProblem);
   *problem = d->problem;
   core_.Record([&] {
-    return what + Hex(result) + " status=" + Hex(*status) + " problem=" + std::to_string(*problem);
+    return what + HexText(result) + " status=" + HexText(*status) +
+           " problem=" + std::to_string(*problem);
   });
   return result;
 }
@@ -259,7 +254,8 @@ std::uint32_t SimDevices::CM_Enable_DevNode(std::uint32_t devInst, std::uint32_t
     d->problem = 0;
   }
   core_.Record([&] {
-    return "CM_Enable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " + Hex(result);
+    return "CM_Enable_DevNode " + std::to_string(devInst) + " " + HexText(flags) + " -> " +
+           HexText(result);
   });
   return result;
 }
@@ -284,8 +280,8 @@ std::uint32_t SimDevices::CM_Disable_DevNode(std::uint32_t devInst, std::uint32_
     d->problem = kCmProbDisabled;
   }
   core_.Record([&] {
-    return "CM_Disable_DevNode " + std::to_string(devInst) + " " + Hex(flags) + " -> " +
-           Hex(result);
+    return "CM_Disable_DevNode " + std::to_string(devInst) + " " + HexText(flags) + " -> " +
+           HexText(result);
   });
   return result;
 }

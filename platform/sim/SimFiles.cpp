@@ -57,12 +57,6 @@ std::string Show(const char16_t* text) {
   return text == nullptr ? "(null)" : ToUtf8(text);
 }
 
-std::string Hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%x", v);
-  return buf;
-}
-
 }  // namespace
 
 const std::vector<std::string>& SimFiles::LocalSystemToken() {
@@ -306,7 +300,7 @@ Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::ui
   std::lock_guard lock(core_.Mutex());
   std::string what;
   if (core_.Recording())
-    what = "CreateFileW " + Show(path) + " " + Hex(access) + " " + std::to_string(share) + " " +
+    what = "CreateFileW " + Show(path) + " " + HexText(access) + " " + std::to_string(share) + " " +
            std::to_string(disposition) + " " + std::to_string(flagsAndAttributes);
   std::uint32_t injected = 0;
   if (core_.TakeFault("CreateFileW", &injected) || core_.TakeFault("CreateFileW file", &injected)) {
@@ -323,7 +317,7 @@ Handle SimFiles::OpenFileAs(const std::vector<std::string>& token, std::u16strin
   std::u16string text(path);
   std::string what;
   if (core_.Recording())
-    what = "OpenFileAs " + ToUtf8(text) + " " + Hex(access) + " " + std::to_string(share);
+    what = "OpenFileAs " + ToUtf8(text) + " " + HexText(access) + " " + std::to_string(share);
   return Open(token, what, text.c_str(), access, share, kOpenExisting);
 }
 

@@ -23,12 +23,6 @@ std::u16string Fold(std::u16string_view text) {
   return out;
 }
 
-std::string Hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%x", v);
-  return buf;
-}
-
 std::string Quoted(const char16_t* text) {
   return text == nullptr ? std::string("(null)") : "\"" + ToUtf8(text) + "\"";
 }
@@ -119,7 +113,7 @@ std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::
   std::string what;
   if (core_.Recording())
     what = "RegOpenKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " + std::to_string(options) +
-           " " + Hex(access);
+           " " + HexText(access);
   auto done = [&](std::int32_t status, Hkey h) {
     if (result != nullptr) *result = h;
     core_.Record([&] {
@@ -196,7 +190,7 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
   std::string what;
   if (core_.Recording())
     what = "RegCreateKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
-           std::to_string(options) + " " + Hex(access);
+           std::to_string(options) + " " + HexText(access);
   std::uint32_t made = 0;
   auto done = [&](std::int32_t status, Hkey h) {
     if (result != nullptr) *result = h;

@@ -10,12 +10,6 @@ namespace platform::sim {
 
 namespace {
 
-std::string Hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%x", v);
-  return buf;
-}
-
 constexpr std::uint32_t kErrorInvalidFunction = 1;  // ERROR_INVALID_FUNCTION
 
 std::uint32_t GetU32(const std::uint8_t* at) {
@@ -122,7 +116,7 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   char letter = LetterOfVolumePath(path);
   std::string what;
   if (core_.Recording())
-    what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " + Hex(access) +
+    what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " + HexText(access) +
            " " + std::to_string(share) + " " + std::to_string(disposition) + " " +
            std::to_string(flags);
   auto fail = [&](std::uint32_t error) {
@@ -249,7 +243,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   rec.result = result;
   if (core_.Recording()) ioctls_.push_back(rec);
   core_.Record([&] {
-    return "DeviceIoControl " + std::string(1, rec.letter) + ": " + Hex(code) + " -> " +
+    return "DeviceIoControl " + std::string(1, rec.letter) + ": " + HexText(code) + " -> " +
            std::to_string(result);
   });
   return result;
@@ -297,7 +291,7 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   if (core_.TakeFault("GlobalAlloc", &injected)) {
     SimCore::SetLastError(kErrorNotEnoughMemory);
     core_.Record(
-        [&] { return "GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> null"; });
+        [&] { return "GlobalAlloc " + HexText(flags) + " " + std::to_string(bytes) + " -> null"; });
     return nullptr;
   }
   // Fixed memory, zero-filled only when GMEM_ZEROINIT asks: otherwise it holds a fill pattern,
@@ -309,7 +303,7 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   blocks_[p] = Block{std::move(block), bytes};
   ++blocksAllocated_;
   core_.Record(
-      [&] { return "GlobalAlloc " + Hex(flags) + " " + std::to_string(bytes) + " -> block"; });
+      [&] { return "GlobalAlloc " + HexText(flags) + " " + std::to_string(bytes) + " -> block"; });
   return p;
 }
 

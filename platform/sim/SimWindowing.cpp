@@ -15,16 +15,10 @@ constexpr Handle kCursorHandle = 0x10005;
 constexpr Handle kStockObjectBase = 0x1900010;
 constexpr Handle kMessageOnly = ~Handle{0};  // HWND -1 as a PeekMessageW filter: thread messages
 
-std::string Hex(std::uint64_t value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(value));
-  return buf;
-}
-
 std::string MessageText(Handle hwnd, std::uint32_t message, std::uintptr_t wParam,
                         std::intptr_t lParam) {
-  return HandleText(hwnd) + " " + Hex(message) + " " + Hex(wParam) + " " +
-         Hex(static_cast<std::uintptr_t>(lParam));
+  return HandleText(hwnd) + " " + HexText(message) + " " + HexText(wParam) + " " +
+         HexText(static_cast<std::uintptr_t>(lParam));
 }
 
 std::string Text(const char16_t* s) {
@@ -83,7 +77,7 @@ std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
   if (c.hasMenuName) c.menuName = wc->lpszMenuName;
   c.className = wc->lpszClassName;
   classes_.push_back(c);
-  core_.Record([&] { return what + " -> " + Hex(c.atom); });
+  core_.Record([&] { return what + " -> " + HexText(c.atom); });
   return c.atom;
 }
 
@@ -97,11 +91,11 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
     std::lock_guard lock(core_.Mutex());
     std::string what;
     if (core_.Recording())
-      what = "CreateWindowExW " + Hex(exStyle) + " " + Text(className) + " " + Text(windowName) +
-             " " + Hex(style) + " " + Hex(std::uint32_t(x)) + " " + Hex(std::uint32_t(y)) + " " +
-             Hex(std::uint32_t(width)) + " " + Hex(std::uint32_t(height)) + " " +
-             HandleText(parent) + " " + HandleText(menu) + " " + HandleText(instance) + " " +
-             (param == nullptr ? "null" : "param");
+      what = "CreateWindowExW " + HexText(exStyle) + " " + Text(className) + " " +
+             Text(windowName) + " " + HexText(style) + " " + HexText(std::uint32_t(x)) + " " +
+             HexText(std::uint32_t(y)) + " " + HexText(std::uint32_t(width)) + " " +
+             HexText(std::uint32_t(height)) + " " + HandleText(parent) + " " + HandleText(menu) +
+             " " + HandleText(instance) + " " + (param == nullptr ? "null" : "param");
     std::uint32_t error = 0;
     bool injected = core_.TakeFault("CreateWindowExW", &error);
     const SimWindowClass* cls = nullptr;
@@ -170,7 +164,7 @@ std::intptr_t SimWindowing::CallProc(WindowProc proc, Handle hwnd, std::uint32_t
   std::lock_guard lock(core_.Mutex());
   core_.Record([&] {
     return std::string("WndProc ") + how + " " + MessageText(hwnd, message, wParam, lParam) +
-           " -> " + Hex(static_cast<std::uintptr_t>(result));
+           " -> " + HexText(static_cast<std::uintptr_t>(result));
   });
   return result;
 }
@@ -214,8 +208,8 @@ Bool SimWindowing::PeekMessageW(Msg* message, Handle window, std::uint32_t filte
   std::lock_guard lock(core_.Mutex());
   std::string what;
   if (core_.Recording())
-    what = "PeekMessageW " + HandleText(window) + " " + Hex(filterMin) + " " + Hex(filterMax) +
-           " " + std::to_string(removeFlags);
+    what = "PeekMessageW " + HandleText(window) + " " + HexText(filterMin) + " " +
+           HexText(filterMax) + " " + std::to_string(removeFlags);
   if (window != kNullHandle && window != kMessageOnly) {
     SimWindow* w = FindLocked(window);
     if (w == nullptr || w->owner != me) {

@@ -4,24 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libgcrypt20-dev libcli11-dev clang libclang-rt-14-dev
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine64 wixl msitools)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+# shellcheck source=scripts/packages.sh
+. scripts/packages.sh
 # The shipped build is 32-bit: Debian's 32-bit Wine beside wine64 runs it under WOW64.
-dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' ||
-  missing+=(wine32:i386)
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+install_missing cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev \
+  libbenchmark-dev libgcrypt20-dev libcli11-dev clang libclang-rt-14-dev \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
+  binutils-mingw-w64-x86-64 wine64 wixl msitools wine32:i386
 
 # The sanitizer presets build the unit tests alone: the programs, the benchmark and the
 # allocation test are built and run by the plain preset.

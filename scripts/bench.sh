@@ -34,10 +34,9 @@ trap cleanup EXIT
 
 log() { echo "== $*" >&2; }
 
-if ! command -v jq >/dev/null; then
-  log "installing jq"
-  apt-get install -y -q jq >/dev/null
-fi
+# shellcheck source=scripts/packages.sh
+. scripts/packages.sh
+install_missing jq
 
 # ---------------------------------------------------------------------------------------------
 # Builds: the optimised Linux bench program; the service and the references for both Windows

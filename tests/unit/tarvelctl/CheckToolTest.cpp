@@ -7,6 +7,7 @@
 
 #include "guard/VolumeControl.h"
 #include "platform/Text.h"
+#include "service/ServiceState.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
 #include "tests/unit/tarvelctl/FakeServiceManager.h"
 #include "tools/tarvelctl/Cli.h"
@@ -117,10 +118,9 @@ class CheckToolTest : public ::testing::Test {
  protected:
   // A fresh machine, fresh policy state and a fresh system folder, as for a new process.
   void SetUp() override {
-    policy::ReleasePolicy();
-    policy::ResetPolicyDecryptionForTests();
     machine = std::make_unique<platform::sim::SimMachine>();
     machine->Install();
+    service::ResetWholeProcess();
     host = std::make_unique<CheckHost>(*machine);
     dir = std::filesystem::temp_directory_path() /
           ("tarvelctl-check-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
@@ -138,8 +138,7 @@ class CheckToolTest : public ::testing::Test {
   }
   void TearDown() override {
     std::filesystem::remove_all(dir);
-    policy::ReleasePolicy();
-    policy::ResetPolicyDecryptionForTests();
+    service::ResetWholeProcess();
   }
 
   void Arrange(const Case& c) {

@@ -11,6 +11,7 @@
 #include "guard/VolumeGuard.h"
 #include "platform/Text.h"
 #include "platform/sim/SimMachine.h"
+#include "service/ServiceState.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
 #include "tools/tarvelctl/Cli.h"
 #include "tools/tarvelctl/LocalFiles.h"
@@ -254,8 +255,7 @@ TEST(TrustedFileDaclTest, AUserCannotHoldThePolicyFileUnderTheDacl) {
     SCOPED_TRACE(secured ? "secured" : "inherited");
     platform::sim::SimMachine m;
     m.Install();
-    policy::ReleasePolicy();
-    policy::ResetPolicyDecryptionForTests();
+    service::ResetWholeProcess();
     platform::sim::SimDrive stick;
     stick.type = platform::kDriveRemovable;
     stick.volumePresent = true;
@@ -276,7 +276,7 @@ TEST(TrustedFileDaclTest, AUserCannotHoldThePolicyFileUnderTheDacl) {
     g.StartGuard();
     EXPECT_EQ(g.GetRemovableLock(), secured);
     EXPECT_EQ(m.volumes.Drive('E').lockedBy != platform::kNullHandle, secured);
-    policy::ReleasePolicy();
+    service::ResetWholeProcess();
   }
 }
 

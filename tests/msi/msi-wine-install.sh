@@ -67,7 +67,15 @@ started() {
     previous=$line
   done
 }
-ended_ok() { tr -d '\r' <"$1" | grep -q "^Action ended [0-9:]*: $2\. Return value 1\.$"; }
+# ended_ok LOG ACTION: every end of the action in the log says Return value 1. Wine's verbose log
+# has been seen to lack a deferred custom action's end line once (its effects and msiexec's exit
+# code showed it had succeeded), so a missing end line is not a failure; a failed deferred action
+# also rolls the install back, which msiexec's exit code shows.
+ended_ok() {
+  local ends
+  ends=$(tr -d '\r' <"$1" | grep "^Action ended [0-9:]*: $2\. Return value ")
+  [[ -z $ends ]] || ! grep -qv "Return value 1\.$" <<<"$ends"
+}
 reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qE "^\s+$2\s+REG_\w+\s+$3$"; }
 running() { W sc query "Tarvel Service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 4 +RUNNING'; }
 # The installed tool, run as its bitness needs.

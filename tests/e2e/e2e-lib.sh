@@ -11,6 +11,7 @@ scenario() {
   scenario_title=$1
   scenario_failures=()
   scenario_notes=()
+  scenario_trace=$(trace_mark)
   ((scenarios++))
 }
 
@@ -19,6 +20,17 @@ check() {
   local what=$1
   shift
   "$@" || scenario_failures+=("$what")
+}
+
+# ctl_ok DESCRIPTION ARGS...: runs tarvelctl with ARGS, its output in $out; a failure is recorded
+# with the exit code and the tool's last lines, so that the scenario's line says why.
+ctl_ok() {
+  local what=$1 rc
+  shift
+  ctl "$@" >"$out" 2>&1
+  rc=$?
+  ((rc == 0)) || scenario_failures+=("$what (exit $rc: $(tail -n 4 "$out" | paste -sd '|'))")
+  return $rc
 }
 
 note() { scenario_notes+=("$*"); }
@@ -33,6 +45,9 @@ done_scenario() {
     printf 'FAIL %2d %s%s%s\n' "$scenarios" "${scenario_tag:+$scenario_tag }" "$scenario_title" "$notes"
     local f
     for f in "${scenario_failures[@]}"; do printf '         failed: %s\n' "$f"; done
+    # What Wine's Service Control Manager reported meanwhile (a start it timed out, for one).
+    tail -n "+$((scenario_trace + 1))" "$trace" | grep -a ':err:service:' | head -n 5 |
+      sed 's/^/         services.exe: /'
   fi
 }
 

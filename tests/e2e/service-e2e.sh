@@ -72,7 +72,7 @@ probe() { windows 'C:\tarvel\tarvel-e2e-probe.exe' "$@"; }
 # that keeps it up, so that ending it at the end shuts the prefix down as Windows shuts down.
 # Being the first Wine program, it starts services.exe, which passes its WINEDEBUG and stderr on
 # to the services.
-WINEDEBUG=-all,+pid,+debugstr,+file timeout 290 "$launcher" 'C:\tarvel\tarvelctl.exe' log --local \
+WINEDEBUG=-all,+pid,+debugstr,+file,err+service timeout 290 "$launcher" 'C:\tarvel\tarvelctl.exe' log --local \
   >"$dbwin" 2>"$trace" &
 monitor=$!
 wait_for 20 grep -q 'watching debug output' "$trace" ||
@@ -187,7 +187,7 @@ done_scenario
 scenario "start: the start-up lines in order; RUNNING with shutdown as the only accepted control"
 m=$(mark)
 trace0=$(trace_mark)
-ctl start >"$out" 2>&1; check "start exits 0" test $? -eq 0
+ctl_ok "start exits 0" start
 pid=$(sed -n 's/^  process id: *//p' "$out")
 check "a process id" test -n "$pid"
 wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
@@ -295,7 +295,7 @@ done_scenario
 # --- 10
 scenario "stop with code 255: the stop lines, STOPPED, the process gone"
 t=$(trace_mark)
-ctl stop >"$out" 2>&1; check "stop exits 0" test $? -eq 0
+ctl_ok "stop exits 0" stop
 check "over the whole run, C: never dismounted nor locked" not vol_has "$trace0" "$pid" 'C: 900(18|20)'
 check "while E: was, by the toggles and the arrivals" vol_has "$trace0" "$pid" 'E: 90020' 'E: 90018'
 check "tarvelctl saw the process end" grep -q "process $pid has ended" "$out"
@@ -310,7 +310,7 @@ rm -f "$sysdir/DevState.ini"
 ctl policy write --removable on --optical off -o "$sysdir_win\\SysSecurity.ini" >/dev/null 2>&1
 m=$(mark)
 t=$(trace_mark)
-ctl start >"$out" 2>&1; check "start exits 0" test $? -eq 0
+ctl_ok "start exits 0" start
 pid=$(sed -n 's/^  process id: *//p' "$out")
 wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
 check "DevState.ini reported missing, once" test "$(count_line "$m" "$pid" '(VexService) Input path is not exist')" = 1
@@ -405,7 +405,7 @@ check "names writeProtection" grep -qx \
   '  drifting: service.running volume.E volume.H writeProtection' "$out.check"
 check "the evidence" grep -qE '^  drift +writeProtection: disagree: the tag asks for 0, WriteProtect is 1$' "$out.check"
 m=$(mark)
-ctl start >"$out" 2>&1; check "started again" test $? -eq 0
+ctl_ok "started again" start
 pid=$(sed -n 's/^  process id: *//p' "$out")
 wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
 check "the service puts WriteProtect back" wait_for 3 reg_value "$policies" WriteProtect 0x0
@@ -424,15 +424,15 @@ done_scenario
 
 # --- 15
 scenario "DevState.ini with the optical lock: F: taken at start-up; uninstall stops the service first"
-ctl stop >/dev/null 2>&1
+ctl_ok "the running service stops" stop
 rm -f "$sysdir/SysSecurity.ini"
 ctl policy write --removable off --optical on -o "$sysdir_win\\DevState.ini" >/dev/null 2>&1
 t=$(trace_mark)
-ctl start >"$out" 2>&1; check "start exits 0" test $? -eq 0
+ctl_ok "start exits 0" start
 pid=$(sed -n 's/^  process id: *//p' "$out")
 check "F: taken at start-up" vol_has "$t" "$pid" 'F: 90020' 'F: 90018'
 check "E: not taken" not vol_has "$t" "$pid" 'E: 9001[8]'
-ctl uninstall >"$out" 2>&1; check "uninstall exits 0" test $? -eq 0
+ctl_ok "uninstall exits 0" uninstall
 check "stopped with code 255 first" grep -q 'Sent code 255' "$out"
 probe gone "$pid" 5 >/dev/null 2>&1; check "process gone" test $? -eq 0
 W sc query "Tarvel Service" >/dev/null 2>&1; check "no longer registered" test $? -ne 0
@@ -452,7 +452,7 @@ check "an $other_arch image registers" grep -q "($other_arch)" "$out"
 rm -f "$otherdir/ReadTag.ini"
 ctl write-protect 1 >"$out" 2>&1; check "write-protect exits 0" test $? -eq 0
 check "$other_name for a $other_arch service on 64-bit Windows" test -f "$otherdir/ReadTag.ini"
-ctl uninstall >/dev/null 2>&1
+ctl_ok "uninstall exits 0" uninstall
 done_scenario
 
 # --- 17
@@ -464,11 +464,12 @@ unregistered() { ! W sc query "Tarvel Service" >/dev/null 2>&1; }
 wait_for 15 unregistered
 started_rc=1
 for _ in 1 2 3; do
-  ctl install >/dev/null 2>&1
+  ctl install >"$out.install" 2>&1
   ctl start >"$out" 2>&1 && { started_rc=0; break; }
   sleep 2
 done
-check "start exits 0" test $started_rc -eq 0
+check "start exits 0 (last install: $(tail -n 2 "$out.install" | paste -sd '|'); start: $(tail -n 3 "$out" | paste -sd '|'))" \
+  test $started_rc -eq 0
 pid=$(sed -n 's/^  process id: *//p' "$out")
 t=$(trace_mark)
 # The monitor is the last client: ending it shuts the prefix down.

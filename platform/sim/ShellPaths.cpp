@@ -35,42 +35,8 @@ void CopyBounded(std::u16string& to, const char16_t* from) {
   if (to.size() >= kMaxPath) to.resize(kMaxPath - 1);
 }
 
-}  // namespace
-
-bool RemoveFileSpec(char16_t* path) {
-  if (path == nullptr) return false;
-  char16_t* p = path;
-  char16_t* spec = path;
-  // A leading backslash, or the two of a UNC name, are never cut.
-  if (*p == u'\\') spec = ++p;
-  if (*p == u'\\') spec = ++p;
-  while (*p != 0) {
-    if (*p == u'\\') {
-      spec = p;
-    } else if (*p == u':') {
-      spec = ++p;  // keep the drive, and the root backslash after it
-      if (*p == u'\\') ++spec;
-      if (*p == 0) break;
-    }
-    ++p;
-  }
-  if (*spec == 0) return false;
-  *spec = 0;
-  return true;
-}
-
-char16_t* AddBackslash(char16_t* path) {
-  if (path == nullptr) return nullptr;
-  std::size_t len = StrLen(path);
-  if (len >= kMaxPath) return nullptr;
-  if (len == 0 || path[len - 1] == u'\\') return path + len;
-  // The backslash and the terminator must both fit in the MAX_PATH buffer.
-  if (len + 1 >= kMaxPath) return nullptr;
-  path[len] = u'\\';
-  path[len + 1] = 0;
-  return path + len + 1;
-}
-
+// PathCanonicalizeW: drops "." components and resolves ".." ones without climbing above the
+// root; out must hold MAX_PATH units (the result is never longer than path).
 bool Canonicalize(char16_t* out, const char16_t* path) {
   if (out == nullptr) return false;
   out[0] = 0;
@@ -124,6 +90,42 @@ bool Canonicalize(char16_t* out, const char16_t* path) {
   if (result.size() >= kMaxPath) result.resize(kMaxPath - 1);
   for (std::size_t i = 0; i <= result.size(); ++i) out[i] = i < result.size() ? result[i] : 0;
   return true;
+}
+
+}  // namespace
+
+bool RemoveFileSpec(char16_t* path) {
+  if (path == nullptr) return false;
+  char16_t* p = path;
+  char16_t* spec = path;
+  // A leading backslash, or the two of a UNC name, are never cut.
+  if (*p == u'\\') spec = ++p;
+  if (*p == u'\\') spec = ++p;
+  while (*p != 0) {
+    if (*p == u'\\') {
+      spec = p;
+    } else if (*p == u':') {
+      spec = ++p;  // keep the drive, and the root backslash after it
+      if (*p == u'\\') ++spec;
+      if (*p == 0) break;
+    }
+    ++p;
+  }
+  if (*spec == 0) return false;
+  *spec = 0;
+  return true;
+}
+
+char16_t* AddBackslash(char16_t* path) {
+  if (path == nullptr) return nullptr;
+  std::size_t len = StrLen(path);
+  if (len >= kMaxPath) return nullptr;
+  if (len == 0 || path[len - 1] == u'\\') return path + len;
+  // The backslash and the terminator must both fit in the MAX_PATH buffer.
+  if (len + 1 >= kMaxPath) return nullptr;
+  path[len] = u'\\';
+  path[len + 1] = 0;
+  return path + len + 1;
 }
 
 bool Append(char16_t* path, const char16_t* more) {

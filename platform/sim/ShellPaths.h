@@ -11,10 +11,6 @@ bool RemoveFileSpec(char16_t* path);
 /// Returns the terminator's address, or null when the path has no room (MAX_PATH buffer).
 char16_t* AddBackslash(char16_t* path);
 
-/// PathCanonicalizeW: drops "." components and resolves ".." ones without climbing above the
-/// root; out must hold MAX_PATH units (the result is never longer than path).
-bool Canonicalize(char16_t* out, const char16_t* path);
-
 /// PathAppendW: leading backslashes of more are skipped (unless it is a UNC path), the two are
 /// joined with one backslash and the result canonicalised. A result that would not fit in
 /// MAX_PATH units empties path and gives false.

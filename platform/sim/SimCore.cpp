@@ -18,11 +18,6 @@ std::string HandleText(Handle h) {
   return buf;
 }
 
-void SimCore::Record(std::string line) {
-  calls_.fetch_add(1, std::memory_order_relaxed);
-  if (Recording()) Append(std::move(line));
-}
-
 void SimCore::Append(std::string line) {
   std::lock_guard lock(mutex_);
   journal_.push_back(std::move(line));
@@ -57,36 +52,35 @@ void SimCore::ClearJournal() {
   journalTimes_.clear();
 }
 
-void SimCore::FailCall(const std::string& call, std::uint32_t error, int skip, int count) {
+void SimCore::FailCall(Fault fault, std::uint32_t error, int skip, int count) {
   std::lock_guard lock(mutex_);
-  faults_[call] = FaultRule{error, skip, count};
+  faults_[static_cast<std::size_t>(fault)] = FaultRule{error, skip, count};
 }
 
 void SimCore::ClearFaults() {
   std::lock_guard lock(mutex_);
-  faults_.clear();
+  faults_.fill(FaultRule{});
 }
 
-bool SimCore::TakeFault(const std::string& call, std::uint32_t* error) {
-  std::lock_guard lock(mutex_);
-  auto it = faults_.find(call);
-  if (it == faults_.end()) return false;
-  FaultRule& rule = it->second;
+bool SimCore::TakeFault(Fault fault, std::uint32_t* error) {
+  const auto index = static_cast<std::size_t>(fault);
+  FaultRule& rule = faults_[index];
+  // A point with no rule, or whose failures are all spent, fails nothing whatever is left to
+  // skip: the test almost every call ends at.
+  if (rule.count == 0) return false;
   if (rule.skip > 0) {
     --rule.skip;
     return false;
   }
-  if (rule.count == 0) return false;
   if (rule.count > 0) --rule.count;
-  if (error != nullptr) *error = rule.error;
-  ++faultsTaken_[call];
+  *error = rule.error;
+  ++faultsTaken_[index];
   return true;
 }
 
-int SimCore::FaultsTaken(const std::string& call) const {
+int SimCore::FaultsTaken(Fault fault) const {
   std::lock_guard lock(mutex_);
-  auto it = faultsTaken_.find(call);
-  return it == faultsTaken_.end() ? 0 : it->second;
+  return faultsTaken_[static_cast<std::size_t>(fault)];
 }
 
 Handle SimCore::OpenHandle(HandleEntry entry, std::function<void(Handle)> onClose) {

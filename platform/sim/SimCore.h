@@ -1,6 +1,7 @@
 // The simulated machine's shared core: journal, handle table, virtual clock, faults, last error.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/Types.h"
+#include "platform/sim/SimFaults.h"
 
 namespace platform::sim {
 
@@ -28,12 +30,13 @@ struct HandleEntry {
   std::string name;  ///< what was opened, for journals and leak reports
 };
 
+class SimCall;
+
 /// State shared by every simulated area. All members are safe to call from any thread.
 class SimCore {
  public:
-  /// Appends one line to the journal ("DeviceIoControl E: 0x90018 -> 1").
-  void Record(std::string line);
-  /// The same for the line that make() formats; it is formatted only while recording is on.
+  /// Appends the line that make() formats to the journal ("DeviceIoControl E: 0x90018 -> 1");
+  /// it is formatted only while recording is on.
   template <typename Make>
   requires std::is_invocable_v<Make&>
   void Record(Make&& make) {
@@ -56,14 +59,20 @@ class SimCore {
   void SetRecording(bool on) { recording_.store(on); }
   [[nodiscard]] bool Recording() const { return recording_.load(std::memory_order_relaxed); }
 
-  /// Makes calls named call fail with error: after skip calls pass, the next count calls fail
-  /// (count < 0: every call from then on).
-  void FailCall(const std::string& call, std::uint32_t error, int skip = 0, int count = -1);
+  /// Makes the calls that reach the fault point fail with error: after skip calls pass, the
+  /// next count calls fail (count < 0: every call from then on). Replaces the point's last rule.
+  void FailCall(Fault fault, std::uint32_t error, int skip = 0, int count = -1);
+  /// Lifts every rule; the counts of FaultsTaken stay.
   void ClearFaults();
-  /// Consumes one call of the named function; true when it is to fail, with *error set.
-  bool TakeFault(const std::string& call, std::uint32_t* error);
-  /// How many calls of that name have been made to fail so far.
-  [[nodiscard]] int FaultsTaken(const std::string& call) const;
+  /// How many calls that point has made fail so far.
+  [[nodiscard]] int FaultsTaken(Fault fault) const;
+
+  /// The start of a simulated platform call: takes the core's lock for the call's scope and
+  /// consumes one call of the fault point. Every simulated call starts here.
+  [[nodiscard]] SimCall Enter(Fault fault);
+  /// The same for a call with no fault point of its own, or one it reaches only after its own
+  /// checks (SimCall::Consult).
+  [[nodiscard]] SimCall Enter();
 
   /// Adds an object to the handle table; onClose runs when it is closed.
   Handle OpenHandle(HandleEntry entry, std::function<void(Handle)> onClose = {});
@@ -96,20 +105,25 @@ class SimCore {
   std::recursive_mutex& Mutex() const { return mutex_; }
 
  private:
+  friend class SimCall;
+
+  // A point with no rule has count 0: it never fails.
   struct FaultRule {
     std::uint32_t error = 0;
     int skip = 0;
-    int count = -1;
+    int count = 0;
   };
 
   void Append(std::string line);
+  // Consumes one call of the point under the held lock; true when it is to fail, with *error set.
+  bool TakeFault(Fault fault, std::uint32_t* error);
 
   mutable std::recursive_mutex mutex_;
   std::atomic<std::uint64_t> calls_{0};
   std::vector<std::string> journal_;
   std::vector<std::uint64_t> journalTimes_;
-  std::map<std::string, FaultRule> faults_;
-  std::map<std::string, int> faultsTaken_;
+  std::array<FaultRule, kFaultCount> faults_{};
+  std::array<int, kFaultCount> faultsTaken_{};
   std::map<Handle, HandleEntry> handles_;
   std::map<Handle, std::function<void(Handle)>> closers_;
   Handle nextHandle_ = 0x100;
@@ -118,6 +132,73 @@ class SimCore {
   std::function<void(std::uint64_t)> clockListener_;
   std::vector<DebugLine> debug_;
 };
+
+/// One simulated platform call in progress, from SimCore::Enter to the end of its scope: it holds
+/// the core's lock, knows whether an injected fault fails the call, and journals the call.
+///
+///   SimCall call = core_.Enter(Fault::kPathAppendW);
+///   call.Describe([&] { return "PathAppendW " + Show(path) + " " + Show(more); });
+///   if (call.failed()) {
+///     call.Record([] { return " -> 0"; });  // "PathAppendW C:\Windows system32 -> 0"
+///     return 0;
+///   }
+class SimCall {
+ public:
+  SimCall(const SimCall&) = delete;
+  SimCall& operator=(const SimCall&) = delete;
+  SimCall(SimCall&&) = delete;
+  SimCall& operator=(SimCall&&) = delete;
+  ~SimCall() = default;
+
+  /// Whether an injected fault fails the call.
+  [[nodiscard]] bool failed() const { return failed_; }
+  /// The injected error; 0 when no fault fails the call.
+  [[nodiscard]] std::uint32_t error() const { return error_; }
+
+  /// Consumes one call of a further fault point, unless one has already failed the call: the use
+  /// a call narrows to ("CreateFileW volume"), or a point a call reaches only after its own
+  /// checks. Returns failed().
+  bool Consult(Fault fault) {
+    if (!failed_) failed_ = core_.TakeFault(fault, &error_);
+    return failed_;
+  }
+
+  /// Keeps the start of the call's journal line ("PathAppendW C:\Windows system32"), formatted now,
+  /// while the arguments are as the caller passed them, and only while recording is on.
+  template <typename Make>
+  requires std::is_invocable_v<Make&>
+  void Describe(Make&& make) {
+    if (core_.Recording()) what_ = make();
+  }
+
+  /// Journals one line: the start Describe kept followed by what make() returns. make() runs
+  /// only while recording is on; the line counts in CallCount either way.
+  template <typename Make>
+  requires std::is_invocable_v<Make&>
+  void Record(Make&& make) {
+    core_.Record([&] { return what_ + make(); });
+  }
+
+ private:
+  friend class SimCore;
+
+  explicit SimCall(SimCore& core) : core_(core), lock_(core.mutex_) {}
+  SimCall(SimCore& core, Fault fault) : SimCall(core) { failed_ = core_.TakeFault(fault, &error_); }
+
+  SimCore& core_;
+  std::lock_guard<std::recursive_mutex> lock_;
+  bool failed_ = false;
+  std::uint32_t error_ = 0;
+  std::string what_;
+};
+
+inline SimCall SimCore::Enter(Fault fault) {
+  return SimCall(*this, fault);
+}
+
+inline SimCall SimCore::Enter() {
+  return SimCall(*this);
+}
 
 /// Formats a handle the way journals show it ("0x104").
 std::string HandleText(Handle h);

@@ -76,9 +76,9 @@ void SimCrypto::Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t
   gcry_cipher_close(cipher);
 }
 
-Bool SimCrypto::Fail(const std::string& what, std::uint32_t error) {
+Bool SimCrypto::Fail(SimCall& call, std::uint32_t error) {
   SimCore::SetLastError(error);
-  core_.Record([&] { return what + " -> 0 " + HexText(error); });
+  call.Record([&] { return " -> 0 " + HexText(error); });
   return 0;
 }
 
@@ -92,84 +92,79 @@ CryptHandle SimCrypto::NewKey(Key key, const char* what) {
 Bool SimCrypto::CryptAcquireContextW(CryptHandle* provider, const char16_t* container,
                                      const char16_t* providerName, std::uint32_t providerType,
                                      std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "CryptAcquireContextW " + Show(container) + " " + Show(providerName) + " " +
+  SimCall call = core_.Enter(Fault::kCryptAcquireContextW);
+  call.Describe([&] {
+    return "CryptAcquireContextW " + Show(container) + " " + Show(providerName) + " " +
            std::to_string(providerType) + " " + HexText(flags);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptAcquireContextW", &injected)) return Fail(what, injected);
-  if (provider == nullptr) return Fail(what, kErrorInvalidParameter);
-  if (providerType != kProvRsaFull) return Fail(what, kNteProvTypeNotDef);
+  });
+  if (call.failed()) return Fail(call, call.error());
+  if (provider == nullptr) return Fail(call, kErrorInvalidParameter);
+  if (providerType != kProvRsaFull) return Fail(call, kNteProvTypeNotDef);
   Provider p;
   if (providerName != nullptr) {
     p.base = CompareIgnoringAsciiCase(providerName, kBaseProvider) == 0;
     if (!p.base && CompareIgnoringAsciiCase(providerName, kEnhancedProvider) != 0 &&
         CompareIgnoringAsciiCase(providerName, kStrongProvider) != 0) {
-      return Fail(what, kNteKeysetNotDef);
+      return Fail(call, kNteKeysetNotDef);
     }
   }
   // Only the default container is modelled.
   if (container != nullptr && container[0] != 0 && flags != kCryptVerifyContext) {
-    return Fail(what, kNteBadKeyset);
+    return Fail(call, kNteBadKeyset);
   }
   switch (flags) {
     case 0:
-      if (!store_.containerExists) return Fail(what, kNteBadKeyset);
+      if (!store_.containerExists) return Fail(call, kNteBadKeyset);
       break;
     case kCryptNewKeyset:
-      if (store_.containerExists) return Fail(what, kNteExists);
+      if (store_.containerExists) return Fail(call, kNteExists);
       store_ = SimKeyStore{true, false, false, store_.keyGenerationMs};
       break;
     case kCryptVerifyContext:
       p.verify = true;
       break;
     case kCryptDeleteKeyset:
-      if (!store_.containerExists) return Fail(what, kNteBadKeyset);
+      if (!store_.containerExists) return Fail(call, kNteBadKeyset);
       store_ = SimKeyStore{false, false, false, store_.keyGenerationMs};
       *provider = 0;
-      core_.Record([&] { return what + " -> 1 deleted"; });
+      call.Record([&] { return " -> 1 deleted"; });
       return 1;
     default:
-      return Fail(what, kNteBadFlags);
+      return Fail(call, kNteBadFlags);
   }
   CryptHandle h = core_.OpenHandle(HandleEntry{"cryptprov", Show(providerName)},
                                    [this](Handle closed) { providers_.erase(closed); });
   providers_[h] = p;
   *provider = h;
-  core_.Record([&] { return what + " -> 1 " + HandleText(h); });
+  call.Record([&] { return " -> 1 " + HandleText(h); });
   return 1;
 }
 
 Bool SimCrypto::CryptReleaseContext(CryptHandle provider, std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "CryptReleaseContext " + HandleText(provider);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptReleaseContext", &injected)) return Fail(what, injected);
-  if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
-  if (flags != 0) return Fail(what, kNteBadFlags);
+  SimCall call = core_.Enter(Fault::kCryptReleaseContext);
+  call.Describe([&] { return "CryptReleaseContext " + HandleText(provider); });
+  if (call.failed()) return Fail(call, call.error());
+  if (!providers_.contains(provider)) return Fail(call, kNteBadUid);
+  if (flags != 0) return Fail(call, kNteBadFlags);
   core_.CloseHandle(provider);
-  core_.Record([&] { return what + " -> 1"; });
+  call.Record([&] { return " -> 1"; });
   return 1;
 }
 
 Bool SimCrypto::CryptGetUserKey(CryptHandle provider, std::uint32_t keySpec, CryptHandle* key) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "CryptGetUserKey " + HandleText(provider) + " " + std::to_string(keySpec);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptGetUserKey", &injected)) return Fail(what, injected);
+  SimCall call = core_.Enter(Fault::kCryptGetUserKey);
+  call.Describe(
+      [&] { return "CryptGetUserKey " + HandleText(provider) + " " + std::to_string(keySpec); });
+  if (call.failed()) return Fail(call, call.error());
   auto it = providers_.find(provider);
-  if (it == providers_.end()) return Fail(what, kNteBadUid);
-  if (key == nullptr) return Fail(what, kErrorInvalidParameter);
-  if (keySpec != kAtSignature && keySpec != kAtKeyExchange) return Fail(what, kNteBadKey);
+  if (it == providers_.end()) return Fail(call, kNteBadUid);
+  if (key == nullptr) return Fail(call, kErrorInvalidParameter);
+  if (keySpec != kAtSignature && keySpec != kAtKeyExchange) return Fail(call, kNteBadKey);
   bool present = !it->second.verify && store_.containerExists &&
                  (keySpec == kAtSignature ? store_.signatureKey : store_.exchangeKey);
-  if (!present) return Fail(what, kNteNoKey);
+  if (!present) return Fail(call, kNteNoKey);
   *key = NewKey(Key{}, "user key pair");
-  core_.Record([&] { return what + " -> 1 " + HandleText(*key); });
+  call.Record([&] { return " -> 1 " + HandleText(*key); });
   return 1;
 }
 
@@ -182,94 +177,92 @@ Bool SimCrypto::CryptGenKey(CryptHandle provider, std::uint32_t algorithm, std::
   }
   // The pair takes its time outside the machine's lock, as a real key generation would.
   if (takesMs > 0) scheduler_.Sleep(takesMs);
-  std::lock_guard lock(core_.Mutex());
-  std::string what = "CryptGenKey " + HandleText(provider) + " " + std::to_string(algorithm) + " " +
-                     HexText(flags);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptGenKey", &injected)) return Fail(what, injected);
+  SimCall call = core_.Enter(Fault::kCryptGenKey);
+  call.Describe([&] {
+    return "CryptGenKey " + HandleText(provider) + " " + std::to_string(algorithm) + " " +
+           HexText(flags);
+  });
+  if (call.failed()) return Fail(call, call.error());
   auto it = providers_.find(provider);
-  if (it == providers_.end()) return Fail(what, kNteBadUid);
-  if (key == nullptr) return Fail(what, kErrorInvalidParameter);
-  if (algorithm != kAtSignature && algorithm != kAtKeyExchange) return Fail(what, kNteBadAlgid);
+  if (it == providers_.end()) return Fail(call, kNteBadUid);
+  if (key == nullptr) return Fail(call, kErrorInvalidParameter);
+  if (algorithm != kAtSignature && algorithm != kAtKeyExchange) return Fail(call, kNteBadAlgid);
   // A verify context has no container to keep the pair in; the key lives only in the handle.
   if (!it->second.verify) {
     (algorithm == kAtSignature ? store_.signatureKey : store_.exchangeKey) = true;
   }
   *key = NewKey(Key{}, "generated key pair");
-  core_.Record([&] { return what + " -> 1 " + HandleText(*key); });
+  call.Record([&] { return " -> 1 " + HandleText(*key); });
   return 1;
 }
 
 Bool SimCrypto::CryptDestroyKey(CryptHandle key) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "CryptDestroyKey " + HandleText(key);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptDestroyKey", &injected)) return Fail(what, injected);
-  if (!keys_.contains(key)) return Fail(what, kNteBadKey);
+  SimCall call = core_.Enter(Fault::kCryptDestroyKey);
+  call.Describe([&] { return "CryptDestroyKey " + HandleText(key); });
+  if (call.failed()) return Fail(call, call.error());
+  if (!keys_.contains(key)) return Fail(call, kNteBadKey);
   core_.CloseHandle(key);
-  core_.Record([&] { return what + " -> 1"; });
+  call.Record([&] { return " -> 1"; });
   return 1;
 }
 
 Bool SimCrypto::CryptCreateHash(CryptHandle provider, std::uint32_t algorithm, CryptHandle key,
                                 std::uint32_t flags, CryptHandle* hash) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "CryptCreateHash " + HandleText(provider) + " " + HexText(algorithm) + " " +
+  SimCall call = core_.Enter(Fault::kCryptCreateHash);
+  call.Describe([&] {
+    return "CryptCreateHash " + HandleText(provider) + " " + HexText(algorithm) + " " +
            HandleText(key) + " " + HexText(flags);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptCreateHash", &injected)) return Fail(what, injected);
-  if (!providers_.contains(provider)) return Fail(what, kNteBadUid);
-  if (hash == nullptr) return Fail(what, kErrorInvalidParameter);
-  if (algorithm != kCalgMd5) return Fail(what, kNteBadAlgid);
-  if (key != 0) return Fail(what, kNteBadKey);
-  if (flags != 0) return Fail(what, kNteBadFlags);
+  });
+  if (call.failed()) return Fail(call, call.error());
+  if (!providers_.contains(provider)) return Fail(call, kNteBadUid);
+  if (hash == nullptr) return Fail(call, kErrorInvalidParameter);
+  if (algorithm != kCalgMd5) return Fail(call, kNteBadAlgid);
+  if (key != 0) return Fail(call, kNteBadKey);
+  if (flags != 0) return Fail(call, kNteBadFlags);
   CryptHandle h = core_.OpenHandle(HandleEntry{"crypthash", "md5"},
                                    [this](Handle closed) { hashes_.erase(closed); });
   hashes_[h] = Hash{};
   *hash = h;
-  core_.Record([&] { return what + " -> 1 " + HandleText(h); });
+  call.Record([&] { return " -> 1 " + HandleText(h); });
   return 1;
 }
 
 Bool SimCrypto::CryptHashData(CryptHandle hash, const std::uint8_t* data, std::uint32_t length,
                               std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what =
-      "CryptHashData " + HandleText(hash) + " " + std::to_string(length) + " " + HexText(flags);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptHashData", &injected)) return Fail(what, injected);
+  SimCall call = core_.Enter(Fault::kCryptHashData);
+  call.Describe([&] {
+    return "CryptHashData " + HandleText(hash) + " " + std::to_string(length) + " " +
+           HexText(flags);
+  });
+  if (call.failed()) return Fail(call, call.error());
   auto it = hashes_.find(hash);
-  if (it == hashes_.end()) return Fail(what, kNteBadHash);
-  if (flags != 0) return Fail(what, kNteBadFlags);
-  if (it->second.finished) return Fail(what, kNteBadHashState);
-  if (data == nullptr && length > 0) return Fail(what, kErrorInvalidParameter);
+  if (it == hashes_.end()) return Fail(call, kNteBadHash);
+  if (flags != 0) return Fail(call, kNteBadFlags);
+  if (it->second.finished) return Fail(call, kNteBadHashState);
+  if (data == nullptr && length > 0) return Fail(call, kErrorInvalidParameter);
   if (length > 0) it->second.data.insert(it->second.data.end(), data, data + length);
-  core_.Record([&] { return what + " -> 1"; });
+  call.Record([&] { return " -> 1"; });
   return 1;
 }
 
 Bool SimCrypto::CryptDeriveKey(CryptHandle provider, std::uint32_t algorithm, CryptHandle baseData,
                                std::uint32_t flags, CryptHandle* key) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "CryptDeriveKey " + HandleText(provider) + " " + HexText(algorithm) + " " +
+  SimCall call = core_.Enter(Fault::kCryptDeriveKey);
+  call.Describe([&] {
+    return "CryptDeriveKey " + HandleText(provider) + " " + HexText(algorithm) + " " +
            HandleText(baseData) + " " + HexText(flags);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptDeriveKey", &injected)) return Fail(what, injected);
+  });
+  if (call.failed()) return Fail(call, call.error());
   auto p = providers_.find(provider);
-  if (p == providers_.end()) return Fail(what, kNteBadUid);
+  if (p == providers_.end()) return Fail(call, kNteBadUid);
   auto h = hashes_.find(baseData);
-  if (h == hashes_.end()) return Fail(what, kNteBadHash);
-  if (key == nullptr) return Fail(what, kErrorInvalidParameter);
-  if (algorithm != kCalgRc4) return Fail(what, kNteBadAlgid);
+  if (h == hashes_.end()) return Fail(call, kNteBadHash);
+  if (key == nullptr) return Fail(call, kErrorInvalidParameter);
+  if (algorithm != kCalgRc4) return Fail(call, kNteBadAlgid);
   std::uint32_t bits = flags >> 16;
   std::uint32_t maxBits = p->second.base ? 56 : 128;
   if (bits == 0) bits = p->second.base ? 40 : 128;
-  if (bits < 40 || bits > maxBits || bits % 8 != 0) return Fail(what, kNteBadFlags);
+  if (bits < 40 || bits > maxBits || bits % 8 != 0) return Fail(call, kNteBadFlags);
   std::array<std::uint8_t, 16> digest = Md5(h->second.data.data(), h->second.data.size());
   h->second.finished = true;
   Key k;
@@ -278,41 +271,38 @@ Bool SimCrypto::CryptDeriveKey(CryptHandle provider, std::uint32_t algorithm, Cr
   // The Base provider pads its short keys with zero salt up to 128 bits.
   if (p->second.base && bits == 40) k.rc4Key.resize(k.rc4Key.size() + kBaseSaltBytes, 0);
   *key = NewKey(std::move(k), "rc4");
-  core_.Record([&] { return what + " -> 1 " + HandleText(*key); });
+  call.Record([&] { return " -> 1 " + HandleText(*key); });
   return 1;
 }
 
 Bool SimCrypto::CryptDestroyHash(CryptHandle hash) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "CryptDestroyHash " + HandleText(hash);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CryptDestroyHash", &injected)) return Fail(what, injected);
-  if (!hashes_.contains(hash)) return Fail(what, kNteBadHash);
+  SimCall call = core_.Enter(Fault::kCryptDestroyHash);
+  call.Describe([&] { return "CryptDestroyHash " + HandleText(hash); });
+  if (call.failed()) return Fail(call, call.error());
+  if (!hashes_.contains(hash)) return Fail(call, kNteBadHash);
   core_.CloseHandle(hash);
-  core_.Record([&] { return what + " -> 1"; });
+  call.Record([&] { return " -> 1"; });
   return 1;
 }
 
-Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool final,
+Bool SimCrypto::Cipher(Fault fault, CryptHandle key, CryptHandle hash, Bool final,
                        std::uint32_t flags, std::uint8_t* data, std::uint32_t* length,
                        std::uint32_t capacity) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = std::string(name) + " " + HandleText(key) + " " + HandleText(hash) + " " +
+  SimCall call = core_.Enter(fault);
+  call.Describe([&] {
+    return std::string(FaultName(fault)) + " " + HandleText(key) + " " + HandleText(hash) + " " +
            std::to_string(final) + " " + HexText(flags) + " " +
            (length == nullptr ? "(null)" : std::to_string(*length));
-  std::uint32_t injected = 0;
-  if (core_.TakeFault(name, &injected)) return Fail(what, injected);
+  });
+  if (call.failed()) return Fail(call, call.error());
   auto it = keys_.find(key);
-  if (it == keys_.end() || !it->second.symmetric) return Fail(what, kNteBadKey);
-  if (hash != 0) return Fail(what, kNteBadHash);
-  if ((flags & ~kCryptOaep) != 0) return Fail(what, kNteBadFlags);
+  if (it == keys_.end() || !it->second.symmetric) return Fail(call, kNteBadKey);
+  if (hash != 0) return Fail(call, kNteBadHash);
+  if ((flags & ~kCryptOaep) != 0) return Fail(call, kNteBadFlags);
   if (length == nullptr || (data == nullptr && *length > 0)) {
-    return Fail(what, kErrorInvalidParameter);
+    return Fail(call, kErrorInvalidParameter);
   }
-  if (*length > capacity) return Fail(what, kErrorMoreDataCode);
+  if (*length > capacity) return Fail(call, kErrorMoreDataCode);
   Key& k = it->second;
   // The keystream goes on from where the previous call of this key stopped.
   std::vector<std::uint8_t> stream(k.streamOffset + *length, 0);
@@ -320,19 +310,19 @@ Bool SimCrypto::Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool
   for (std::uint32_t i = 0; i < *length; ++i) data[i] ^= stream[k.streamOffset + i];
   // A final call leaves the key ready for a new message from the start of the keystream.
   k.streamOffset = final ? 0 : k.streamOffset + *length;
-  core_.Record([&] { return what + " -> " + std::to_string(cipherResult_); });
+  call.Record([&] { return " -> " + std::to_string(cipherResult_); });
   return cipherResult_;
 }
 
 Bool SimCrypto::CryptDecrypt(CryptHandle key, CryptHandle hash, Bool final, std::uint32_t flags,
                              std::uint8_t* data, std::uint32_t* length) {
-  return Cipher("CryptDecrypt", key, hash, final, flags, data, length,
+  return Cipher(Fault::kCryptDecrypt, key, hash, final, flags, data, length,
                 length == nullptr ? 0 : *length);
 }
 
 Bool SimCrypto::CryptEncrypt(CryptHandle key, CryptHandle hash, Bool final, std::uint32_t flags,
                              std::uint8_t* data, std::uint32_t* length, std::uint32_t capacity) {
-  return Cipher("CryptEncrypt", key, hash, final, flags, data, length, capacity);
+  return Cipher(Fault::kCryptEncrypt, key, hash, final, flags, data, length, capacity);
 }
 
 }  // namespace platform::sim

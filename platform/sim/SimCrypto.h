@@ -80,8 +80,10 @@ class SimCrypto final : public Crypto {
     std::uint64_t streamOffset = 0;  ///< keystream bytes used since the last final call
   };
 
-  Bool Fail(const std::string& what, std::uint32_t error);
-  Bool Cipher(const char* name, CryptHandle key, CryptHandle hash, Bool final, std::uint32_t flags,
+  /// Journals the call's failure and sets the last error.
+  static Bool Fail(SimCall& call, std::uint32_t error);
+  /// CryptDecrypt and CryptEncrypt, journalled and failed under the fault point's name.
+  Bool Cipher(Fault fault, CryptHandle key, CryptHandle hash, Bool final, std::uint32_t flags,
               std::uint8_t* data, std::uint32_t* length, std::uint32_t capacity);
   CryptHandle NewKey(Key key, const char* what);
 

@@ -23,15 +23,17 @@ std::string Escaped(const std::string& text) {
 }  // namespace
 
 void SimDebug::OutputDebugStringA(const char* text) {
+  SimCall call = core_.Enter();
   std::string narrow = text == nullptr ? std::string() : std::string(text);
   core_.AddDebugLine(false, FromUtf8(narrow));
-  core_.Record([&] { return "OutputDebugStringA \"" + Escaped(narrow) + "\""; });
+  call.Record([&] { return "OutputDebugStringA \"" + Escaped(narrow) + "\""; });
 }
 
 void SimDebug::OutputDebugStringW(const char16_t* text) {
+  SimCall call = core_.Enter();
   std::u16string wide = text == nullptr ? std::u16string() : std::u16string(text);
   core_.AddDebugLine(true, wide);
-  core_.Record([&] { return "OutputDebugStringW \"" + Escaped(ToUtf8(wide)) + "\""; });
+  call.Record([&] { return "OutputDebugStringW \"" + Escaped(ToUtf8(wide)) + "\""; });
 }
 
 }  // namespace platform::sim

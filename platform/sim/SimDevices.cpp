@@ -1,6 +1,7 @@
 // The simulated machine's device installation.
 #include "platform/sim/SimDevices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,8 +18,7 @@ std::string TextOf(const char16_t* s) {
   return s == nullptr ? "(null)" : ToUtf8(s);
 }
 
-}  // namespace
-
+// A GUID in registry form: "{EEC5AD98-8080-425F-922A-DABF3DE3F69A}".
 std::string GuidText(const Guid& g) {
   char buf[48];
   std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
@@ -26,6 +26,8 @@ std::string GuidText(const Guid& g) {
                 g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
   return buf;
 }
+
+}  // namespace
 
 bool operator==(const Guid& a, const Guid& b) {
   return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
@@ -82,16 +84,16 @@ SimDevice* SimDevices::DeviceOf(std::uint32_t devInst) {
 
 Bool SimDevices::SetupDiClassGuidsFromNameW(const char16_t* className, Guid* list,
                                             std::uint32_t listSize, std::uint32_t* requiredSize) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what =
-      "SetupDiClassGuidsFromNameW " + TextOf(className) + " " + std::to_string(listSize);
+  SimCall call = core_.Enter(Fault::kSetupDiClassGuidsFromNameW);
+  call.Describe([&] {
+    return "SetupDiClassGuidsFromNameW " + TextOf(className) + " " + std::to_string(listSize);
+  });
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> 0 err=" + std::to_string(error); });
+    call.Record([&] { return " -> 0 err=" + std::to_string(error); });
     return Bool{0};
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("SetupDiClassGuidsFromNameW", &injected)) return fail(injected);
+  if (call.failed()) return fail(call.error());
   if (className == nullptr || (list == nullptr && listSize != 0)) {
     return fail(kErrorInvalidParameter);
   }
@@ -102,36 +104,32 @@ Bool SimDevices::SetupDiClassGuidsFromNameW(const char16_t* className, Guid* lis
   if (requiredSize != nullptr) *requiredSize = static_cast<std::uint32_t>(found.size());
   // Entries beyond the list's size are not written; with no class of that name nothing is,
   // and the call still succeeds with a required size of 0, as Wine's does.
-  std::string guids;
-  for (std::uint32_t i = 0; i < found.size() && i < listSize; ++i) {
-    list[i] = found[i];
-    guids += " " + GuidText(found[i]);
-  }
-  std::string result = " required=" + std::to_string(found.size()) + guids;
-  if (found.size() > listSize) {
-    SimCore::SetLastError(kErrorInsufficientBuffer);
-    core_.Record([&] { return what + " -> 0" + result; });
-    return 0;
-  }
-  core_.Record([&] { return what + " -> 1" + result; });
-  return 1;
+  const std::size_t written = std::min<std::size_t>(found.size(), listSize);
+  std::copy_n(found.begin(), written, list);
+  const Bool ok = found.size() > listSize ? 0 : 1;
+  if (ok == 0) SimCore::SetLastError(kErrorInsufficientBuffer);
+  call.Record([&] {
+    std::string line = " -> " + std::to_string(ok) + " required=" + std::to_string(found.size());
+    for (std::size_t i = 0; i < written; ++i) line += " " + GuidText(found[i]);
+    return line;
+  });
+  return ok;
 }
 
 Handle SimDevices::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator,
                                         Handle parent, std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "SetupDiGetClassDevsW " +
+  SimCall call = core_.Enter(Fault::kSetupDiGetClassDevsW);
+  call.Describe([&] {
+    return "SetupDiGetClassDevsW " +
            (classGuid == nullptr ? std::string("(null)") : GuidText(*classGuid)) + " " +
            TextOf(enumerator) + " " + HandleText(parent) + " " + HexText(flags);
+  });
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE err=" + std::to_string(error); });
+    call.Record([&] { return " -> INVALID_HANDLE_VALUE err=" + std::to_string(error); });
     return kInvalidHandleValue;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("SetupDiGetClassDevsW", &injected)) return fail(injected);
+  if (call.failed()) return fail(call.error());
   const bool allClasses = (flags & kDigcfAllClasses) != 0;
   if (classGuid == nullptr && !allClasses) return fail(kErrorInvalidParameter);
   std::vector<std::uint32_t> snapshot;
@@ -143,25 +141,24 @@ Handle SimDevices::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* e
   Handle set = core_.OpenHandle(
       HandleEntry{"devinfo", classGuid == nullptr ? std::string("all") : GuidText(*classGuid)},
       [this](Handle closed) { sets_.erase(closed); });
-  std::string count = std::to_string(snapshot.size());
+  const std::size_t count = snapshot.size();
   sets_[set] = std::move(snapshot);
-  core_.Record([&] { return what + " -> " + HandleText(set) + " devices=" + count; });
+  call.Record([&] { return " -> " + HandleText(set) + " devices=" + std::to_string(count); });
   return set;
 }
 
 Bool SimDevices::SetupDiEnumDeviceInfo(Handle set, std::uint32_t index, SpDevinfoData* data) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "SetupDiEnumDeviceInfo " + HandleText(set) + " " + std::to_string(index) +
+  SimCall call = core_.Enter(Fault::kSetupDiEnumDeviceInfo);
+  call.Describe([&] {
+    return "SetupDiEnumDeviceInfo " + HandleText(set) + " " + std::to_string(index) +
            " cbSize=" + (data == nullptr ? "(null)" : std::to_string(data->cbSize));
+  });
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> 0 err=" + std::to_string(error); });
+    call.Record([&] { return " -> 0 err=" + std::to_string(error); });
     return Bool{0};
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("SetupDiEnumDeviceInfo", &injected)) return fail(injected);
+  if (call.failed()) return fail(call.error());
   auto it = sets_.find(set);
   if (it == sets_.end()) return fail(kErrorInvalidHandle);
   if (data == nullptr) return fail(kErrorInvalidParameter);
@@ -172,22 +169,21 @@ Bool SimDevices::SetupDiEnumDeviceInfo(Handle set, std::uint32_t index, SpDevinf
   data->classGuid = d->classGuid;
   data->devInst = d->devInst;
   data->reserved = set;
-  core_.Record([&] { return what + " -> 1 devinst=" + std::to_string(d->devInst); });
+  call.Record([&] { return " -> 1 devinst=" + std::to_string(d->devInst); });
   return 1;
 }
 
 Bool SimDevices::SetupDiDestroyDeviceInfoList(Handle set) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t injected = 0;
+  SimCall call = core_.Enter(Fault::kSetupDiDestroyDeviceInfoList);
   Bool ok = 0;
-  if (core_.TakeFault("SetupDiDestroyDeviceInfoList", &injected)) {
-    SimCore::SetLastError(injected);
+  if (call.failed()) {
+    SimCore::SetLastError(call.error());
   } else if (!sets_.contains(set)) {
     SimCore::SetLastError(kErrorInvalidHandle);
   } else {
     ok = core_.CloseHandle(set) ? 1 : 0;
   }
-  core_.Record([&] {
+  call.Record([&] {
     return "SetupDiDestroyDeviceInfoList " + HandleText(set) + " -> " + std::to_string(ok);
   });
   return ok;
@@ -195,15 +191,14 @@ Bool SimDevices::SetupDiDestroyDeviceInfoList(Handle set) {
 
 std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint32_t* problem,
                                                 std::uint32_t devInst, std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + HexText(flags) + " -> ";
+  SimCall call = core_.Enter(Fault::kCM_Get_DevNode_Status);
+  call.Describe([&] {
+    return "CM_Get_DevNode_Status " + std::to_string(devInst) + " " + HexText(flags) + " -> ";
+  });
   SimDevice* d = DeviceOf(devInst);
   std::uint32_t result = kCrSuccess;
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CM_Get_DevNode_Status", &injected)) {
-    result = injected;
+  if (call.failed()) {
+    result = call.error();
   } else if (status == nullptr || problem == nullptr) {
     result = kCrInvalidPointer;
   } else if (flags != 0) {
@@ -217,43 +212,39 @@ std::uint32_t SimDevices::CM_Get_DevNode_Status(std::uint32_t* status, std::uint
   }
   if (result != kCrSuccess) {
     // A failed query writes neither output.
-    core_.Record([&] { return what + HexText(result); });
+    call.Record([&] { return HexText(result); });
     return result;
   }
   if (d->statusSilent) {
-    core_.Record([&] { return what + HexText(result) + " (nothing written)"; });
+    call.Record([&] { return HexText(result) + " (nothing written)"; });
     return result;
   }
   *status = kDnDriverLoaded | (d->problem == 0 ? kDnStarted : kDnHasProblem);
   *problem = d->problem;
-  core_.Record([&] {
-    return what + HexText(result) + " status=" + HexText(*status) +
-           " problem=" + std::to_string(*problem);
+  call.Record([&] {
+    return HexText(result) + " status=" + HexText(*status) + " problem=" + std::to_string(*problem);
   });
   return result;
 }
 
 std::uint32_t SimDevices::CM_Enable_DevNode(std::uint32_t devInst, std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter(Fault::kCM_Enable_DevNode);
   SimDevice* d = DeviceOf(devInst);
   if (d != nullptr) ++d->enableCalls;
   std::uint32_t result = kCrSuccess;
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CM_Enable_DevNode", &injected)) {
-    result = injected;
+  if (call.failed()) {
+    result = call.error();
   } else if (flags != 0) {
     result = kCrInvalidFlag;
   } else if (d == nullptr) {
     result = kCrInvalidDevnode;
   } else if (!d->present) {
     result = kCrNoSuchDevinst;
-  } else if (d->enableFails) {
-    result = kCrFailure;
   } else if (d->problem == kCmProbDisabled) {
     // Enabling clears the disabled state; other problems (a missing driver, say) remain.
     d->problem = 0;
   }
-  core_.Record([&] {
+  call.Record([&] {
     return "CM_Enable_DevNode " + std::to_string(devInst) + " " + HexText(flags) + " -> " +
            HexText(result);
   });
@@ -261,25 +252,22 @@ std::uint32_t SimDevices::CM_Enable_DevNode(std::uint32_t devInst, std::uint32_t
 }
 
 std::uint32_t SimDevices::CM_Disable_DevNode(std::uint32_t devInst, std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter(Fault::kCM_Disable_DevNode);
   SimDevice* d = DeviceOf(devInst);
   if (d != nullptr) ++d->disableCalls;
   std::uint32_t result = kCrSuccess;
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CM_Disable_DevNode", &injected)) {
-    result = injected;
+  if (call.failed()) {
+    result = call.error();
   } else if ((flags & ~kCmDisableBits) != 0) {
     result = kCrInvalidFlag;
   } else if (d == nullptr) {
     result = kCrInvalidDevnode;
   } else if (!d->present) {
     result = kCrNoSuchDevinst;
-  } else if (d->disableFails) {
-    result = kCrFailure;
   } else {
     d->problem = kCmProbDisabled;
   }
-  core_.Record([&] {
+  call.Record([&] {
     return "CM_Disable_DevNode " + std::to_string(devInst) + " " + HexText(flags) + " -> " +
            HexText(result);
   });

@@ -40,8 +40,6 @@ struct SimDevice {
   std::uint32_t problem = 0;  ///< 0 working, 22 (CM_PROB_DISABLED) disabled, or any other
   bool statusFails = false;   ///< CM_Get_DevNode_Status fails with CR_FAILURE, writes nothing
   bool statusSilent = false;  ///< CM_Get_DevNode_Status succeeds, writes nothing (Wine's stub)
-  bool enableFails = false;   ///< CM_Enable_DevNode fails with CR_FAILURE, changes nothing
-  bool disableFails = false;  ///< CM_Disable_DevNode fails with CR_FAILURE, changes nothing
   std::uint32_t enableCalls = 0;
   std::uint32_t disableCalls = 0;
 };
@@ -49,7 +47,7 @@ struct SimDevice {
 /// Setup classes by name and GUID, and devices per class. A device information set is a
 /// snapshot of the devices its query selected and lives in the core's handle table (kind
 /// "devinfo") until SetupDiDestroyDeviceInfoList, so a set that is never released shows as a
-/// leak. Besides the per-device failures, every call honours core.FailCall under its own name:
+/// leak. Besides the per-device failures, every call honours core.FailCall at its own fault point:
 /// the setup calls then fail with that error as the thread's last error, the CM_ calls return
 /// it as their CONFIGRET.
 class SimDevices final : public Devices {
@@ -94,8 +92,6 @@ class SimDevices final : public Devices {
   std::uint32_t nextDevInst_ = 1;
 };
 
-/// A GUID in registry form: "{EEC5AD98-8080-425F-922A-DABF3DE3F69A}".
-std::string GuidText(const Guid& guid);
 bool operator==(const Guid& a, const Guid& b);
 
 }  // namespace platform::sim

@@ -212,73 +212,61 @@ std::vector<Handle> SimFiles::HandlesOn(std::u16string_view path) const {
 
 Bool SimFiles::SHGetSpecialFolderPathW(Handle /*owner*/, char16_t* path, std::int32_t csidl,
                                        Bool /*create*/) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "SHGetSpecialFolderPathW " + std::to_string(csidl);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("SHGetSpecialFolderPathW", &injected) || path == nullptr ||
-      csidl != kCsidlSystem) {
-    SimCore::SetLastError(injected != 0 ? injected : kErrorFileNotFound);
-    core_.Record([&] { return what + " -> 0"; });
+  SimCall call = core_.Enter(Fault::kSHGetSpecialFolderPathW);
+  call.Describe([&] { return "SHGetSpecialFolderPathW " + std::to_string(csidl); });
+  if (call.failed() || path == nullptr || csidl != kCsidlSystem) {
+    SimCore::SetLastError(call.error() != 0 ? call.error() : kErrorFileNotFound);
+    call.Record([] { return " -> 0"; });
     return 0;
   }
   StrCopy(path, kMaxPath, systemFolder_.c_str());
-  core_.Record([&] { return what + " -> 1 " + ToUtf8(path); });
+  call.Record([&] { return " -> 1 " + ToUtf8(path); });
   return 1;
 }
 
 Bool SimFiles::PathRemoveFileSpecW(char16_t* path) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "PathRemoveFileSpecW " + Show(path);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("PathRemoveFileSpecW", &injected)) {
-    core_.Record([&] { return what + " -> 0"; });
+  SimCall call = core_.Enter(Fault::kPathRemoveFileSpecW);
+  call.Describe([&] { return "PathRemoveFileSpecW " + Show(path); });
+  if (call.failed()) {
+    call.Record([] { return " -> 0"; });
     return 0;
   }
   bool ok = RemoveFileSpec(path);
-  core_.Record([&] { return what + " -> " + (ok ? "1 " : "0 ") + Show(path); });
+  call.Record([&] { return std::string(ok ? " -> 1 " : " -> 0 ") + Show(path); });
   return ok ? 1 : 0;
 }
 
 char16_t* SimFiles::PathAddBackslashW(char16_t* path) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "PathAddBackslashW " + Show(path);
-  std::uint32_t injected = 0;
-  char16_t* end = core_.TakeFault("PathAddBackslashW", &injected) ? nullptr : AddBackslash(path);
-  core_.Record([&] { return what + " -> " + (end == nullptr ? "null" : Show(path)); });
+  SimCall call = core_.Enter(Fault::kPathAddBackslashW);
+  call.Describe([&] { return "PathAddBackslashW " + Show(path); });
+  char16_t* end = call.failed() ? nullptr : AddBackslash(path);
+  call.Record([&] { return " -> " + (end == nullptr ? "null" : Show(path)); });
   return end;
 }
 
 Bool SimFiles::PathAppendW(char16_t* path, const char16_t* more) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "PathAppendW " + Show(path) + " " + Show(more);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("PathAppendW", &injected)) {
-    core_.Record([&] { return what + " -> 0"; });
+  SimCall call = core_.Enter(Fault::kPathAppendW);
+  call.Describe([&] { return "PathAppendW " + Show(path) + " " + Show(more); });
+  if (call.failed()) {
+    call.Record([] { return " -> 0"; });
     return 0;
   }
   bool ok = Append(path, more);
-  core_.Record([&] { return what + " -> " + (ok ? "1 " : "0 ") + Show(path); });
+  call.Record([&] { return std::string(ok ? " -> 1 " : " -> 0 ") + Show(path); });
   return ok ? 1 : 0;
 }
 
 Bool SimFiles::PathFileExistsW(const char16_t* path) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "PathFileExistsW " + Show(path);
-  std::uint32_t injected = 0;
+  SimCall call = core_.Enter(Fault::kPathFileExistsW);
   bool exists = false;
-  if (core_.TakeFault("PathFileExistsW", &injected)) {
-    SimCore::SetLastError(injected);
+  if (call.failed()) {
+    SimCore::SetLastError(call.error());
   } else if (path != nullptr) {
     std::u16string key = KeyOf(path);
     exists = !key.empty() && NodeOf(key) != nullptr;
     if (!exists) SimCore::SetLastError(kErrorFileNotFound);
   }
-  core_.Record([&] { return what + " -> " + (exists ? "1" : "0"); });
+  call.Record([&] { return "PathFileExistsW " + Show(path) + " -> " + (exists ? "1" : "0"); });
   return exists ? 1 : 0;
 }
 
@@ -297,36 +285,34 @@ bool SimFiles::SharingAllows(const std::u16string& key, std::uint32_t access,
 
 Handle SimFiles::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t disposition, std::uint32_t flagsAndAttributes) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "CreateFileW " + Show(path) + " " + HexText(access) + " " + std::to_string(share) + " " +
+  SimCall call = core_.Enter(Fault::kCreateFileW);
+  call.Describe([&] {
+    return "CreateFileW " + Show(path) + " " + HexText(access) + " " + std::to_string(share) + " " +
            std::to_string(disposition) + " " + std::to_string(flagsAndAttributes);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateFileW", &injected) || core_.TakeFault("CreateFileW file", &injected)) {
-    SimCore::SetLastError(injected);
-    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE " + std::to_string(injected); });
+  });
+  if (call.Consult(Fault::kCreateFileWFile)) {
+    SimCore::SetLastError(call.error());
+    call.Record([&] { return " -> INVALID_HANDLE_VALUE " + std::to_string(call.error()); });
     return kInvalidHandleValue;
   }
-  return Open(LocalSystemToken(), what, path, access, share, disposition);
+  return Open(call, LocalSystemToken(), path, access, share, disposition);
 }
 
 Handle SimFiles::OpenFileAs(const std::vector<std::string>& token, std::u16string_view path,
                             std::uint32_t access, std::uint32_t share) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter();
   std::u16string text(path);
-  std::string what;
-  if (core_.Recording())
-    what = "OpenFileAs " + ToUtf8(text) + " " + HexText(access) + " " + std::to_string(share);
-  return Open(token, what, text.c_str(), access, share, kOpenExisting);
+  call.Describe([&] {
+    return "OpenFileAs " + ToUtf8(text) + " " + HexText(access) + " " + std::to_string(share);
+  });
+  return Open(call, token, text.c_str(), access, share, kOpenExisting);
 }
 
-Handle SimFiles::Open(const std::vector<std::string>& token, const std::string& what,
-                      const char16_t* path, std::uint32_t access, std::uint32_t share,
-                      std::uint32_t disposition) {
+Handle SimFiles::Open(SimCall& call, const std::vector<std::string>& token, const char16_t* path,
+                      std::uint32_t access, std::uint32_t share, std::uint32_t disposition) {
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE " + std::to_string(error); });
+    call.Record([&] { return " -> INVALID_HANDLE_VALUE " + std::to_string(error); });
     return kInvalidHandleValue;
   };
   std::u16string key = path == nullptr ? std::u16string() : KeyOf(path);
@@ -345,18 +331,18 @@ Handle SimFiles::Open(const std::vector<std::string>& token, const std::string& 
   Handle h = core_.OpenHandle(HandleEntry{"file", ToUtf8(path)},
                               [this](Handle closed) { opens_.erase(closed); });
   opens_[h] = OpenFile{key, access, share, 0, node->bytes};
-  core_.Record([&] { return what + " -> " + HandleText(h); });
+  call.Record([&] { return " -> " + HandleText(h); });
   return h;
 }
 
 Bool SimFiles::ReadFile(Handle file, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "ReadFile " + HandleText(file) + " " + std::to_string(toRead);
+  // The fault point comes after the checks of the handle and the buffer.
+  SimCall call = core_.Enter();
+  call.Describe([&] { return "ReadFile " + HandleText(file) + " " + std::to_string(toRead); });
   if (bytesRead != nullptr) *bytesRead = 0;
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> 0 " + std::to_string(error); });
+    call.Record([&] { return " -> 0 " + std::to_string(error); });
     return 0;
   };
   auto it = opens_.find(file);
@@ -364,8 +350,7 @@ Bool SimFiles::ReadFile(Handle file, void* buffer, std::uint32_t toRead, std::ui
   OpenFile& open = it->second;
   if (!Reads(open.access)) return fail(kErrorAccessDenied);
   if (buffer == nullptr && toRead > 0) return fail(kErrorInvalidParameter);
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("ReadFile", &injected)) return fail(injected);
+  if (call.Consult(Fault::kReadFile)) return fail(call.error());
   const std::vector<std::uint8_t>& bytes = *open.bytes;
   std::uint64_t size = bytes.size();
   std::uint64_t n =
@@ -378,7 +363,7 @@ Bool SimFiles::ReadFile(Handle file, void* buffer, std::uint32_t toRead, std::ui
   if (n > 0) std::memcpy(buffer, bytes.data() + open.position, n);
   open.position += n;
   if (bytesRead != nullptr) *bytesRead = static_cast<std::uint32_t>(n);
-  core_.Record([&] { return what + " -> 1 " + std::to_string(n); });
+  call.Record([&] { return " -> 1 " + std::to_string(n); });
   return 1;
 }
 
@@ -394,26 +379,27 @@ std::u16string SimFiles::ProfileKey(const char16_t* fileName) const {
 std::uint32_t SimFiles::GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
                                                  const char16_t* defaultText, char16_t* out,
                                                  std::uint32_t size, const char16_t* fileName) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "GetPrivateProfileStringW " + Show(section) + " " + Show(key) + " " + Show(defaultText) +
+  SimCall call = core_.Enter(Fault::kGetPrivateProfileStringW);
+  call.Describe([&] {
+    return "GetPrivateProfileStringW " + Show(section) + " " + Show(key) + " " + Show(defaultText) +
            " " + std::to_string(size) + " " + Show(fileName);
+  });
   // The default loses its trailing blanks.
   std::u16string_view fallback = defaultText == nullptr ? u"" : defaultText;
   while (!fallback.empty() && fallback.back() == u' ') fallback.remove_suffix(1);
   auto finish = [&](std::uint32_t n) {
-    std::u16string shown = out != nullptr && size > 0 ? std::u16string(out, n) : u"";
-    std::replace(shown.begin(), shown.end(), u'\0', u'|');  // the NULs between listed names
-    core_.Record([&] { return what + " -> " + std::to_string(n) + " \"" + ToUtf8(shown) + "\""; });
+    call.Record([&] {
+      std::u16string shown = out != nullptr && size > 0 ? std::u16string(out, n) : u"";
+      std::replace(shown.begin(), shown.end(), u'\0', u'|');  // the NULs between listed names
+      return " -> " + std::to_string(n) + " \"" + ToUtf8(shown) + "\"";
+    });
     return n;
   };
   auto useDefault = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
     return finish(CopyProfileText(fallback, out, size));
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("GetPrivateProfileStringW", &injected)) return useDefault(injected);
+  if (call.failed()) return useDefault(call.error());
   if (fileName == nullptr) return useDefault(kErrorFileNotFound);
   std::u16string fileKey = ProfileKey(fileName);
   const Node* node = NodeOf(fileKey);

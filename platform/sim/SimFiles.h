@@ -19,8 +19,8 @@ namespace platform::sim {
 /// service never writes one); opens honour Windows' share modes, so a file held with share
 /// mode 0 refuses every other open with ERROR_SHARING_VIOLATION. Handles live in the core's
 /// handle table (kind "file") and are closed through Threads::CloseHandle. Opens fail as
-/// core.FailCall makes either "CreateFileW" (shared with volume opens) or "CreateFileW file"
-/// (files only) fail.
+/// core.FailCall makes either Fault::kCreateFileW (shared with volume opens) or
+/// Fault::kCreateFileWFile (files only) fail.
 ///
 /// Every file has an owner and a DACL, and opens are access-checked against them: CreateFileW
 /// and the profile reader open as the service's account (LocalSystem), OpenFileAs as any other
@@ -101,7 +101,7 @@ class SimFiles final : public Files {
   };
 
   static const SecurityText& InheritedSecurity();
-  Handle Open(const std::vector<std::string>& token, const std::string& what, const char16_t* path,
+  Handle Open(SimCall& call, const std::vector<std::string>& token, const char16_t* path,
               std::uint32_t access, std::uint32_t share, std::uint32_t disposition);
   void MakeParents(const std::u16string& key);
   const Node* NodeOf(const std::u16string& key) const;

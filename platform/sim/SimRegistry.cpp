@@ -109,23 +109,20 @@ Hkey SimRegistry::OpenHandleFor(const std::u16string& folded, std::uint32_t acce
 
 std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::uint32_t options,
                                         std::uint32_t access, Hkey* result) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "RegOpenKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " + std::to_string(options) +
+  SimCall call = core_.Enter(Fault::kRegOpenKeyExW);
+  call.Describe([&] {
+    return "RegOpenKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " + std::to_string(options) +
            " " + HexText(access);
+  });
   auto done = [&](std::int32_t status, Hkey h) {
     if (result != nullptr) *result = h;
-    core_.Record([&] {
-      return what + " -> " + std::to_string(status) +
+    call.Record([&] {
+      return " -> " + std::to_string(status) +
              (status == kErrorSuccess ? " " + HandleText(h) : std::string());
     });
     return status;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("RegOpenKeyExW", &injected)) {
-    return done(static_cast<std::int32_t>(injected), 0);
-  }
+  if (call.failed()) return done(static_cast<std::int32_t>(call.error()), 0);
   if (result == nullptr) return done(kErrorInvalidParameter, 0);
   std::u16string base = Base(root, nullptr);
   if (base.empty()) return done(kErrorInvalidHandle, 0);
@@ -139,14 +136,14 @@ std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::
 
 std::int32_t SimRegistry::RegQueryValueExW(Hkey key, const char16_t* valueName, std::uint32_t* type,
                                            std::uint8_t* data, std::uint32_t* size) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "RegQueryValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
+  SimCall call = core_.Enter(Fault::kRegQueryValueExW);
+  call.Describe([&] {
+    return "RegQueryValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
            (size == nullptr ? std::string("(null)") : std::to_string(*size));
+  });
   auto done = [&](std::int32_t status, const SimRegValue* v) {
-    core_.Record([&] {
-      std::string line = what + " -> " + std::to_string(status);
+    call.Record([&] {
+      std::string line = " -> " + std::to_string(status);
       if (v != nullptr) {
         line += " type " + std::to_string(v->type) + " size " + std::to_string(v->data.size());
       }
@@ -154,10 +151,7 @@ std::int32_t SimRegistry::RegQueryValueExW(Hkey key, const char16_t* valueName, 
     });
     return status;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("RegQueryValueExW", &injected)) {
-    return done(static_cast<std::int32_t>(injected), nullptr);
-  }
+  if (call.failed()) return done(static_cast<std::int32_t>(call.error()), nullptr);
   std::uint32_t access = 0;
   std::u16string path = Base(key, &access);
   if (path.empty()) return done(kErrorInvalidHandle, nullptr);
@@ -186,26 +180,23 @@ std::int32_t SimRegistry::RegQueryValueExW(Hkey key, const char16_t* valueName, 
 std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std::uint32_t options,
                                           std::uint32_t access, Hkey* result,
                                           std::uint32_t* disposition) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "RegCreateKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
+  SimCall call = core_.Enter(Fault::kRegCreateKeyExW);
+  call.Describe([&] {
+    return "RegCreateKeyExW " + KeyText(root) + " " + Quoted(subKey) + " " +
            std::to_string(options) + " " + HexText(access);
+  });
   std::uint32_t made = 0;
   auto done = [&](std::int32_t status, Hkey h) {
     if (result != nullptr) *result = h;
     if (status == kErrorSuccess && disposition != nullptr) *disposition = made;
-    core_.Record([&] {
-      return what + " -> " + std::to_string(status) +
+    call.Record([&] {
+      return " -> " + std::to_string(status) +
              (status == kErrorSuccess ? " " + HandleText(h) + " disposition " + std::to_string(made)
                                       : std::string());
     });
     return status;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("RegCreateKeyExW", &injected)) {
-    return done(static_cast<std::int32_t>(injected), 0);
-  }
+  if (call.failed()) return done(static_cast<std::int32_t>(call.error()), 0);
   if (result == nullptr) return done(kErrorInvalidParameter, 0);
   std::uint32_t rootAccess = 0;
   std::u16string base = Base(root, &rootAccess);
@@ -246,23 +237,21 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
 
 std::int32_t SimRegistry::RegSetValueExW(Hkey key, const char16_t* valueName, std::uint32_t type,
                                          const std::uint8_t* data, std::uint32_t size) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "RegSetValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
-           std::to_string(type) + " " + std::to_string(size);
-  if (core_.Recording() && type == kRegDword && size == 4 && data != nullptr) {
-    what += " =" + std::to_string(data[0] | data[1] << 8 | data[2] << 16 |
-                                  static_cast<std::uint32_t>(data[3]) << 24);
-  }
+  SimCall call = core_.Enter(Fault::kRegSetValueExW);
+  call.Describe([&] {
+    std::string what = "RegSetValueExW " + HandleText(key) + " " + Quoted(valueName) + " " +
+                       std::to_string(type) + " " + std::to_string(size);
+    if (type == kRegDword && size == 4 && data != nullptr) {
+      what += " =" + std::to_string(data[0] | data[1] << 8 | data[2] << 16 |
+                                    static_cast<std::uint32_t>(data[3]) << 24);
+    }
+    return what;
+  });
   auto done = [&](std::int32_t status) {
-    core_.Record([&] { return what + " -> " + std::to_string(status); });
+    call.Record([&] { return " -> " + std::to_string(status); });
     return status;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("RegSetValueExW", &injected)) {
-    return done(static_cast<std::int32_t>(injected));
-  }
+  if (call.failed()) return done(static_cast<std::int32_t>(call.error()));
   std::uint32_t access = 0;
   std::u16string path = Base(key, &access);
   if (path.empty()) return done(kErrorInvalidHandle);
@@ -278,19 +267,17 @@ std::int32_t SimRegistry::RegSetValueExW(Hkey key, const char16_t* valueName, st
 }
 
 std::int32_t SimRegistry::RegCloseKey(Hkey key) {
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording()) what = "RegCloseKey " + KeyText(key);
+  SimCall call = core_.Enter(Fault::kRegCloseKey);
+  call.Describe([&] { return "RegCloseKey " + KeyText(key); });
   std::int32_t status = kErrorSuccess;
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("RegCloseKey", &injected)) {
-    status = static_cast<std::int32_t>(injected);
+  if (call.failed()) {
+    status = static_cast<std::int32_t>(call.error());
   } else if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) {
     status = kErrorSuccess;  // closing a predefined root does nothing
   } else if (!open_.contains(key) || !core_.CloseHandle(key)) {
     status = kErrorInvalidHandle;
   }
-  core_.Record([&] { return what + " -> " + std::to_string(status); });
+  call.Record([&] { return " -> " + std::to_string(status); });
   return status;
 }
 

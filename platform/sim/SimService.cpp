@@ -31,13 +31,14 @@ void SimService::SetStartedByScm(bool started) {
 Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
   ServiceMainRoutine routine = nullptr;
   {
-    std::lock_guard lock(core_.Mutex());
-    std::string name = table != nullptr && table[0].serviceName != nullptr
-                           ? ToUtf8(table[0].serviceName)
-                           : std::string("(none)");
-    std::uint32_t error = 0;
-    bool injected = core_.TakeFault("StartServiceCtrlDispatcherW", &error);
-    if (injected) {
+    SimCall call = core_.Enter(Fault::kStartServiceCtrlDispatcherW);
+    call.Describe([&] {
+      return "StartServiceCtrlDispatcherW " + (table != nullptr && table[0].serviceName != nullptr
+                                                   ? ToUtf8(table[0].serviceName)
+                                                   : std::string("(none)"));
+    });
+    std::uint32_t error = call.error();
+    if (call.failed()) {
       // the injected error stands
     } else if (table == nullptr || table[0].serviceName == nullptr ||
                table[0].serviceProc == nullptr) {
@@ -47,14 +48,12 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
     } else if (dispatching_) {
       error = kErrorServiceAlreadyRunning;
     }
-    if (injected || error != 0) {
+    if (call.failed() || error != 0) {
       SimCore::SetLastError(error);
-      core_.Record([&] {
-        return "StartServiceCtrlDispatcherW " + name + " -> 0 (" + std::to_string(error) + ")";
-      });
+      call.Record([&] { return " -> 0 (" + std::to_string(error) + ")"; });
       return 0;
     }
-    core_.Record([&] { return "StartServiceCtrlDispatcherW " + name + " connected"; });
+    call.Record([] { return " connected"; });
     dispatching_ = true;
     dispatcherReturned_ = false;
     serviceMainReturned_ = false;
@@ -121,43 +120,41 @@ Bool SimService::StartServiceCtrlDispatcherW(const ServiceTableEntry* table) {
 
 Handle SimService::RegisterServiceCtrlHandlerW(const char16_t* serviceName,
                                                ServiceHandlerRoutine handler) {
-  std::lock_guard lock(core_.Mutex());
-  std::string name = serviceName != nullptr ? ToUtf8(serviceName) : std::string("(null)");
-  std::uint32_t error = 0;
-  bool injected = core_.TakeFault("RegisterServiceCtrlHandlerW", &error);
-  if (injected) {
+  SimCall call = core_.Enter(Fault::kRegisterServiceCtrlHandlerW);
+  call.Describe([&] {
+    return "RegisterServiceCtrlHandlerW " +
+           (serviceName != nullptr ? ToUtf8(serviceName) : std::string("(null)"));
+  });
+  std::uint32_t error = call.error();
+  if (call.failed()) {
     // the injected error stands
   } else if (handler == nullptr) {
     error = kErrorInvalidParameter;
   } else if (!dispatching_) {
     error = kErrorFailedServiceControllerConnect;
   }
-  if (injected || error != 0) {
+  if (call.failed() || error != 0) {
     SimCore::SetLastError(error);
-    core_.Record([&] {
-      return "RegisterServiceCtrlHandlerW " + name + " -> null (" + std::to_string(error) + ")";
-    });
+    call.Record([&] { return " -> null (" + std::to_string(error) + ")"; });
     return kNullHandle;
   }
   // An own-process service's name is not checked, as on Windows.
   handler_ = handler;
   statusHandle_ = kStatusHandleBase + Handle{4} * ++registrations_;
-  core_.Record(
-      [&] { return "RegisterServiceCtrlHandlerW " + name + " -> " + HandleText(statusHandle_); });
+  call.Record([&] { return " -> " + HandleText(statusHandle_); });
   return statusHandle_;
 }
 
 Bool SimService::SetServiceStatus(Handle statusHandle, const ServiceStatus* status) {
   Bool result = 0;
   {
-    std::lock_guard lock(core_.Mutex());
+    SimCall call = core_.Enter(Fault::kSetServiceStatus);
     StatusReport report;
     report.handle = statusHandle;
     if (status != nullptr) report.status = *status;
     report.timeMs = core_.NowMs();
-    std::uint32_t error = 0;
-    bool injected = core_.TakeFault("SetServiceStatus", &error);
-    if (injected) {
+    std::uint32_t error = call.error();
+    if (call.failed()) {
       // the injected error stands
     } else if (statusHandle == kNullHandle || statusHandle != statusHandle_ || stopped_) {
       error = kErrorInvalidHandle;
@@ -166,10 +163,10 @@ Bool SimService::SetServiceStatus(Handle statusHandle, const ServiceStatus* stat
     } else if (status->dwCurrentState < kServiceStopped || status->dwCurrentState > 7) {
       error = kErrorInvalidData;
     }
-    report.result = injected || error != 0 ? 0 : 1;
+    report.result = call.failed() || error != 0 ? 0 : 1;
     report.error = error;
     reports_.push_back(report);
-    core_.Record([&] {
+    call.Record([&] {
       return "SetServiceStatus " + HandleText(statusHandle) + " " + StatusText(report.status) +
              " -> " + std::to_string(report.result);
     });
@@ -252,19 +249,6 @@ bool SimService::WaitForState(std::uint32_t state, std::chrono::milliseconds lim
         });
       },
       limit);
-}
-
-bool SimService::WaitForReports(std::size_t count, std::chrono::milliseconds limit) {
-  return threads_.WaitUntil(
-      [&] {
-        std::lock_guard lock(core_.Mutex());
-        return reports_.size() >= count;
-      },
-      limit);
-}
-
-bool SimService::WaitForDispatcherReturn(std::chrono::milliseconds limit) {
-  return threads_.WaitUntil([&] { return DispatcherReturned(); }, limit);
 }
 
 bool SimService::WaitForServiceMainReturn(std::chrono::milliseconds limit) {

@@ -67,8 +67,6 @@ class SimService final : public ServiceControl {
 
   /// Test waits, each bounded by a real-time limit: false when it passed first.
   bool WaitForState(std::uint32_t state, std::chrono::milliseconds limit = kSafetyLimit);
-  bool WaitForReports(std::size_t count, std::chrono::milliseconds limit = kSafetyLimit);
-  bool WaitForDispatcherReturn(std::chrono::milliseconds limit = kSafetyLimit);
   bool WaitForServiceMainReturn(std::chrono::milliseconds limit = kSafetyLimit);
 
  private:

@@ -85,41 +85,40 @@ void SimThreads::EndProcess() {
 }
 
 void SimThreads::Sleep(std::uint32_t milliseconds) {
-  if (core_.Recording()) {
-    std::lock_guard lock(core_.Mutex());
-    sleeps_.push_back(milliseconds);
+  {
+    SimCall call = core_.Enter();
+    if (core_.Recording()) sleeps_.push_back(milliseconds);
+    call.Record([&] { return "Sleep " + std::to_string(milliseconds); });
   }
-  core_.Record([&] { return "Sleep " + std::to_string(milliseconds); });
+  // The pause itself runs outside the machine's lock, so that other threads run meanwhile.
   scheduler_.Sleep(milliseconds);
 }
 
 Bool SimThreads::CloseHandle(Handle object) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t injected = 0;
+  SimCall call = core_.Enter(Fault::kCloseHandle);
   bool ok = false;
-  if (core_.TakeFault("CloseHandle", &injected)) {
-    SimCore::SetLastError(injected);
+  if (call.failed()) {
+    SimCore::SetLastError(call.error());
   } else {
     ok = core_.CloseHandle(object);
   }
-  core_.Record([&] { return "CloseHandle " + HandleText(object) + " -> " + (ok ? "1" : "0"); });
+  call.Record([&] { return "CloseHandle " + HandleText(object) + " -> " + (ok ? "1" : "0"); });
   return ok ? 1 : 0;
 }
 
 Handle SimThreads::CreateThread(ThreadRoutine routine, void* parameter) {
   Handle h = kNullHandle;
   {
-    std::lock_guard lock(core_.Mutex());
-    std::uint32_t injected = 0;
-    if (core_.TakeFault("CreateThread", &injected) || scheduler_.ProcessEnded()) {
-      SimCore::SetLastError(injected != 0 ? injected : kErrorNotEnoughMemory);
-      core_.Record([&] { return "CreateThread -> null"; });
+    SimCall call = core_.Enter(Fault::kCreateThread);
+    if (call.failed() || scheduler_.ProcessEnded()) {
+      SimCore::SetLastError(call.error() != 0 ? call.error() : kErrorNotEnoughMemory);
+      call.Record([] { return "CreateThread -> null"; });
       return kNullHandle;
     }
     h = core_.OpenHandle(HandleEntry{"thread", "worker"},
                          [this](Handle closed) { threadEnded_.erase(closed); });
     threadEnded_[h] = false;
-    core_.Record([&] { return "CreateThread -> " + HandleText(h); });
+    call.Record([&] { return "CreateThread -> " + HandleText(h); });
   }
   StartThread(
       "thread " + HandleText(h), [routine, parameter] { routine(parameter); },
@@ -135,17 +134,16 @@ Handle SimThreads::CreateThread(ThreadRoutine routine, void* parameter) {
 }
 
 Handle SimThreads::CreateEventW(bool manualReset, bool initialState) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateEventW", &injected)) {
-    SimCore::SetLastError(injected);
-    core_.Record([&] { return "CreateEventW -> null"; });
+  SimCall call = core_.Enter(Fault::kCreateEventW);
+  if (call.failed()) {
+    SimCore::SetLastError(call.error());
+    call.Record([] { return "CreateEventW -> null"; });
     return kNullHandle;
   }
   Handle h = core_.OpenHandle(HandleEntry{"event", "unnamed"},
                               [this](Handle closed) { events_.erase(closed); });
   events_[h] = Event{manualReset, initialState};
-  core_.Record([&] {
+  call.Record([&] {
     return "CreateEventW " + std::to_string(manualReset) + " " + std::to_string(initialState) +
            " -> " + HandleText(h);
   });
@@ -155,18 +153,17 @@ Handle SimThreads::CreateEventW(bool manualReset, bool initialState) {
 Bool SimThreads::SetEvent(Handle event) {
   Bool ok = 0;
   {
-    std::lock_guard lock(core_.Mutex());
+    SimCall call = core_.Enter(Fault::kSetEvent);
     auto it = events_.find(event);
-    std::uint32_t injected = 0;
-    if (core_.TakeFault("SetEvent", &injected)) {
-      SimCore::SetLastError(injected);
+    if (call.failed()) {
+      SimCore::SetLastError(call.error());
     } else if (it != events_.end()) {
       it->second.signalled = true;
       ok = 1;
     } else {
       SimCore::SetLastError(kErrorInvalidHandle);
     }
-    core_.Record([&] { return "SetEvent " + HandleText(event) + " -> " + std::to_string(ok); });
+    call.Record([&] { return "SetEvent " + HandleText(event) + " -> " + std::to_string(ok); });
   }
   if (ok != 0) scheduler_.Changed();
   return ok;
@@ -175,14 +172,13 @@ Bool SimThreads::SetEvent(Handle event) {
 std::uint32_t SimThreads::WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
   std::optional<std::uint64_t> deadline;
   {
-    std::lock_guard lock(core_.Mutex());
-    std::uint32_t injected = 0;
-    if (core_.TakeFault("WaitForSingleObject", &injected)) {
-      SimCore::SetLastError(injected);
-      core_.Record([&] { return "WaitForSingleObject " + HandleText(object) + " -> WAIT_FAILED"; });
+    SimCall call = core_.Enter(Fault::kWaitForSingleObject);
+    if (call.failed()) {
+      SimCore::SetLastError(call.error());
+      call.Record([&] { return "WaitForSingleObject " + HandleText(object) + " -> WAIT_FAILED"; });
       return kWaitFailed;
     }
-    core_.Record([&] { return "WaitForSingleObject " + HandleText(object); });
+    call.Record([&] { return "WaitForSingleObject " + HandleText(object); });
     if (milliseconds != kInfinite) deadline = core_.NowMs() + milliseconds;
   }
   for (;;) {
@@ -219,15 +215,14 @@ std::uint32_t SimThreads::WaitForSingleObject(Handle object, std::uint32_t milli
 }
 
 Handle SimThreads::CreateTimerQueue() {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateTimerQueue", &injected)) {
-    SimCore::SetLastError(injected);
-    core_.Record([&] { return "CreateTimerQueue -> null"; });
+  SimCall call = core_.Enter(Fault::kCreateTimerQueue);
+  if (call.failed()) {
+    SimCore::SetLastError(call.error());
+    call.Record([] { return "CreateTimerQueue -> null"; });
     return kNullHandle;
   }
   Handle h = core_.OpenHandle(HandleEntry{"timerqueue", "queue"});
-  core_.Record([&] { return "CreateTimerQueue -> " + HandleText(h); });
+  call.Record([&] { return "CreateTimerQueue -> " + HandleText(h); });
   return h;
 }
 
@@ -237,22 +232,21 @@ Bool SimThreads::CreateTimerQueueTimer(Handle* timer, Handle queue, TimerCallbac
   Handle h = kNullHandle;
   SimTimer created;
   {
-    std::lock_guard lock(core_.Mutex());
-    std::string what;
-    if (core_.Recording())
-      what = "CreateTimerQueueTimer " + HandleText(queue) + " " + std::to_string(dueTime) + " " +
+    SimCall call = core_.Enter(Fault::kCreateTimerQueueTimer);
+    call.Describe([&] {
+      return "CreateTimerQueueTimer " + HandleText(queue) + " " + std::to_string(dueTime) + " " +
              std::to_string(period) + " " + std::to_string(flags);
-    std::uint32_t injected = 0;
-    if (core_.TakeFault("CreateTimerQueueTimer", &injected) || timer == nullptr) {
-      SimCore::SetLastError(injected != 0 ? injected : kErrorInvalidParameter);
-      core_.Record([&] { return what + " -> 0"; });
+    });
+    if (call.failed() || timer == nullptr) {
+      SimCore::SetLastError(call.error() != 0 ? call.error() : kErrorInvalidParameter);
+      call.Record([] { return " -> 0"; });
       return 0;
     }
     h = core_.OpenHandle(HandleEntry{"timer", "timer"});
     created = SimTimer{queue, callback, parameter, dueTime, period, flags, core_.NowMs()};
     timers_[h] = created;
     *timer = h;
-    core_.Record([&] { return what + " -> 1"; });
+    call.Record([] { return " -> 1"; });
   }
   if (scheduler_.Enabled()) StartTimerThread(h, created);
   return 1;

@@ -62,7 +62,6 @@ class SimThreads final : public Threads {
 
   /// Switches to scheduled mode: virtual time for real threads. Call before any thread starts.
   void EnableScheduledMode();
-  [[nodiscard]] bool ScheduledMode() const { return scheduler_.Enabled(); }
 
   /// The calling thread's membership of the schedule; it leaves when this is destroyed.
   class Registration {

@@ -101,34 +101,30 @@ SimDrive* SimVolumes::DriveOf(char letter) {
 }
 
 std::uint32_t SimVolumes::GetDriveTypeW(const char16_t* rootName) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter();
   char letter = LetterOfRoot(rootName);
   SimDrive* d = DriveOf(letter);
   std::uint32_t type = d == nullptr ? kDriveNoRootDir : d->type;
-  core_.Record(
+  call.Record(
       [&] { return "GetDriveTypeW " + std::string(1, letter) + ": -> " + std::to_string(type); });
   return type;
 }
 
 Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                                std::uint32_t disposition, std::uint32_t flags) {
-  std::lock_guard lock(core_.Mutex());
-  char letter = LetterOfVolumePath(path);
-  std::string what;
-  if (core_.Recording())
-    what = "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " + HexText(access) +
+  SimCall call = core_.Enter(Fault::kCreateFileW);
+  call.Describe([&] {
+    return "CreateFileW " + (path ? ToUtf8(path) : std::string("(null)")) + " " + HexText(access) +
            " " + std::to_string(share) + " " + std::to_string(disposition) + " " +
            std::to_string(flags);
+  });
+  char letter = LetterOfVolumePath(path);
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> INVALID_HANDLE_VALUE"; });
+    call.Record([] { return " -> INVALID_HANDLE_VALUE"; });
     return kInvalidHandleValue;
   };
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("CreateFileW", &injected) ||
-      core_.TakeFault("CreateFileW volume", &injected)) {
-    return fail(injected);
-  }
+  if (call.Consult(Fault::kCreateFileWVolume)) return fail(call.error());
   SimDrive* d = DriveOf(letter);
   if (d == nullptr || !d->volumePresent || d->type <= kDriveNoRootDir) {
     return fail(kErrorFileNotFound);
@@ -140,7 +136,7 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   Handle h = core_.OpenHandle(HandleEntry{"volume", std::string(1, letter) + ":"},
                               [this](Handle closed) { OnClose(closed); });
   volumeHandles_[h] = letter;
-  core_.Record([&] { return what + " -> " + HandleText(h); });
+  call.Record([&] { return " -> " + HandleText(h); });
   return h;
 }
 
@@ -158,16 +154,19 @@ void SimVolumes::OnClose(Handle h) {
 
 Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
                                  void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter(Fault::kDeviceIoControl);
+  if (code == kIoctlStorageQueryProperty) call.Consult(Fault::kDeviceIoControlStorageQuery);
+  // What the driver saw is kept only while the machine keeps records.
+  const bool keep = core_.Recording();
   IoctlRecord rec;
   rec.device = device;
   rec.code = code;
   rec.outputSize = outSize;
-  if (in != nullptr) {
+  if (keep && in != nullptr) {
     const auto* p = static_cast<const std::uint8_t*>(in);
     rec.input.assign(p, p + inSize);
   }
-  if (out != nullptr) {
+  if (keep && out != nullptr) {
     const auto* p = static_cast<const std::uint8_t*>(out);
     rec.outputOnCall.assign(p, p + outSize);
   }
@@ -179,11 +178,8 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   }
   Bool result = 0;
   std::uint32_t error = kErrorInvalidHandle;
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("DeviceIoControl", &injected) ||
-      (code == kIoctlStorageQueryProperty &&
-       core_.TakeFault("DeviceIoControl storage query", &injected))) {
-    error = injected;
+  if (call.failed()) {
+    error = call.error();
   } else if (d != nullptr && !d->volumePresent) {
     error = kErrorFileNotFound;  // the device went away under a held handle
   } else if (d != nullptr) {
@@ -241,8 +237,8 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   }
   if (!result) SimCore::SetLastError(error);
   rec.result = result;
-  if (core_.Recording()) ioctls_.push_back(rec);
-  core_.Record([&] {
+  if (keep) ioctls_.push_back(rec);
+  call.Record([&] {
     return "DeviceIoControl " + std::string(1, rec.letter) + ": " + HexText(code) + " -> " +
            std::to_string(result);
   });
@@ -286,12 +282,11 @@ Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint
 }
 
 void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t injected = 0;
-  if (core_.TakeFault("GlobalAlloc", &injected)) {
+  SimCall call = core_.Enter(Fault::kGlobalAlloc);
+  call.Describe([&] { return "GlobalAlloc " + HexText(flags) + " " + std::to_string(bytes); });
+  if (call.failed()) {
     SimCore::SetLastError(kErrorNotEnoughMemory);
-    core_.Record(
-        [&] { return "GlobalAlloc " + HexText(flags) + " " + std::to_string(bytes) + " -> null"; });
+    call.Record([] { return " -> null"; });
     return nullptr;
   }
   // Fixed memory, zero-filled only when GMEM_ZEROINIT asks: otherwise it holds a fill pattern,
@@ -302,20 +297,19 @@ void* SimVolumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   void* p = block.get();
   blocks_[p] = Block{std::move(block), bytes};
   ++blocksAllocated_;
-  core_.Record(
-      [&] { return "GlobalAlloc " + HexText(flags) + " " + std::to_string(bytes) + " -> block"; });
+  call.Record([] { return " -> block"; });
   return p;
 }
 
 void* SimVolumes::GlobalFree(void* block) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter();
   auto it = blocks_.find(block);
   if (it == blocks_.end()) {
     SimCore::SetLastError(kErrorInvalidHandle);
-    core_.Record([&] { return "GlobalFree -> failed"; });
+    call.Record([] { return "GlobalFree -> failed"; });
     return block;
   }
-  core_.Record([&] { return "GlobalFree " + std::to_string(it->second.size) + " -> null"; });
+  call.Record([&] { return "GlobalFree " + std::to_string(it->second.size) + " -> null"; });
   blocks_.erase(it);
   return nullptr;
 }

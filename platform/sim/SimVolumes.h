@@ -49,9 +49,9 @@ struct IoctlRecord {
 /// closed; a lock is refused while another handle is open on a mounted volume, and a dismount
 /// lifts that (the other handles become stale); closing the locking handle ends the lock, and a
 /// dismounted volume mounts again at its next open. Opens fail as core.FailCall makes either
-/// "CreateFileW" (shared with the file store's opens) or "CreateFileW volume" (volumes only) fail;
-/// controls fail with "DeviceIoControl" (every code) or "DeviceIoControl storage query"
-/// (IOCTL_STORAGE_QUERY_PROPERTY only).
+/// Fault::kCreateFileW (shared with the file store's opens) or Fault::kCreateFileWVolume (volumes
+/// only) fail; controls fail with Fault::kDeviceIoControl (every code) or
+/// Fault::kDeviceIoControlStorageQuery (IOCTL_STORAGE_QUERY_PROPERTY only).
 class SimVolumes final : public Volumes {
  public:
   explicit SimVolumes(SimCore& core) : core_(core) {}

@@ -36,20 +36,22 @@ SimWindowing::SimWindowing(SimCore& core, SimThreads& threads) : core_(core), th
 }
 
 std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t error = 0;
-  bool injected = core_.TakeFault("RegisterClassW", &error);
-  std::string what;
-  if (core_.Recording()) what = "RegisterClassW";
-  if (core_.Recording() && wc != nullptr) {
-    what += " style=" + std::to_string(wc->style) +
-            " proc=" + (wc->lpfnWndProc != nullptr ? "set" : "null") +
-            " extra=" + std::to_string(wc->cbClsExtra) + "," + std::to_string(wc->cbWndExtra) +
-            " instance=" + HandleText(wc->hInstance) + " icon=" + HandleText(wc->hIcon) +
-            " cursor=" + HandleText(wc->hCursor) + " background=" + HandleText(wc->hbrBackground) +
-            " menu=" + Text(wc->lpszMenuName) + " class=" + Text(wc->lpszClassName);
-  }
-  if (!injected) {
+  SimCall call = core_.Enter(Fault::kRegisterClassW);
+  call.Describe([&] {
+    std::string what = "RegisterClassW";
+    if (wc != nullptr) {
+      what += " style=" + std::to_string(wc->style) +
+              " proc=" + (wc->lpfnWndProc != nullptr ? "set" : "null") +
+              " extra=" + std::to_string(wc->cbClsExtra) + "," + std::to_string(wc->cbWndExtra) +
+              " instance=" + HandleText(wc->hInstance) + " icon=" + HandleText(wc->hIcon) +
+              " cursor=" + HandleText(wc->hCursor) +
+              " background=" + HandleText(wc->hbrBackground) + " menu=" + Text(wc->lpszMenuName) +
+              " class=" + Text(wc->lpszClassName);
+    }
+    return what;
+  });
+  std::uint32_t error = call.error();
+  if (!call.failed()) {
     if (wc == nullptr || wc->lpszClassName == nullptr || wc->lpfnWndProc == nullptr) {
       error = kErrorInvalidParameter;
     } else {
@@ -58,9 +60,9 @@ std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
       }
     }
   }
-  if (injected || error != 0) {
+  if (call.failed() || error != 0) {
     SimCore::SetLastError(error);
-    core_.Record([&] { return what + " -> 0"; });
+    call.Record([] { return " -> 0"; });
     return 0;
   }
   SimWindowClass c;
@@ -77,7 +79,7 @@ std::uint16_t SimWindowing::RegisterClassW(const WndClass* wc) {
   if (c.hasMenuName) c.menuName = wc->lpszMenuName;
   c.className = wc->lpszClassName;
   classes_.push_back(c);
-  core_.Record([&] { return what + " -> " + HexText(c.atom); });
+  call.Record([&] { return " -> " + HexText(c.atom); });
   return c.atom;
 }
 
@@ -88,26 +90,25 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
                                      Handle instance, void* param) {
   SimWindow w;
   {
-    std::lock_guard lock(core_.Mutex());
-    std::string what;
-    if (core_.Recording())
-      what = "CreateWindowExW " + HexText(exStyle) + " " + Text(className) + " " +
+    SimCall call = core_.Enter(Fault::kCreateWindowExW);
+    call.Describe([&] {
+      return "CreateWindowExW " + HexText(exStyle) + " " + Text(className) + " " +
              Text(windowName) + " " + HexText(style) + " " + HexText(std::uint32_t(x)) + " " +
              HexText(std::uint32_t(y)) + " " + HexText(std::uint32_t(width)) + " " +
              HexText(std::uint32_t(height)) + " " + HandleText(parent) + " " + HandleText(menu) +
              " " + HandleText(instance) + " " + (param == nullptr ? "null" : "param");
-    std::uint32_t error = 0;
-    bool injected = core_.TakeFault("CreateWindowExW", &error);
+    });
+    std::uint32_t error = call.error();
     const SimWindowClass* cls = nullptr;
-    if (!injected && className != nullptr) {
+    if (!call.failed() && className != nullptr) {
       for (const SimWindowClass& c : classes_) {
         if (c.className == className) cls = &c;
       }
     }
-    if (!injected && cls == nullptr) error = kErrorCannotFindWndClass;
-    if (injected || error != 0) {
+    if (!call.failed() && cls == nullptr) error = kErrorCannotFindWndClass;
+    if (call.failed() || error != 0) {
       SimCore::SetLastError(error);
-      core_.Record([&] { return what + " -> null"; });
+      call.Record([] { return " -> null"; });
       return kNullHandle;
     }
     w.hwnd = nextWindow_;
@@ -127,7 +128,7 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
     w.proc = cls->proc;
     w.owner = std::this_thread::get_id();
     windows_.push_back(w);
-    core_.Record([&] { return what + " -> " + HandleText(w.hwnd); });
+    call.Record([&] { return " -> " + HandleText(w.hwnd); });
   }
   // The creation messages, as the system sends them before CreateWindowExW returns.
   CallProc(w.proc, w.hwnd, kWmGetMinMaxInfo, 0, 0, "create");
@@ -144,14 +145,14 @@ Handle SimWindowing::CreateWindowExW(std::uint32_t exStyle, const char16_t* clas
 }
 
 Bool SimWindowing::ShowWindow(Handle window, std::int32_t command) {
-  std::lock_guard lock(core_.Mutex());
+  SimCall call = core_.Enter();
   SimWindow* w = FindLocked(window);
   Bool wasVisible = 0;
   if (w != nullptr) {
     wasVisible = w->visible ? 1 : 0;
     w->visible = command != static_cast<std::int32_t>(kSwHide);
   }
-  core_.Record([&] {
+  call.Record([&] {
     return "ShowWindow " + HandleText(window) + " " + std::to_string(command) + " -> " +
            std::to_string(wasVisible);
   });
@@ -205,16 +206,16 @@ Bool SimWindowing::PeekMessageW(Msg* message, Handle window, std::uint32_t filte
     threads_.scheduler().Changed();
   }
 
-  std::lock_guard lock(core_.Mutex());
-  std::string what;
-  if (core_.Recording())
-    what = "PeekMessageW " + HandleText(window) + " " + HexText(filterMin) + " " +
+  SimCall call = core_.Enter();
+  call.Describe([&] {
+    return "PeekMessageW " + HandleText(window) + " " + HexText(filterMin) + " " +
            HexText(filterMax) + " " + std::to_string(removeFlags);
+  });
   if (window != kNullHandle && window != kMessageOnly) {
     SimWindow* w = FindLocked(window);
     if (w == nullptr || w->owner != me) {
       SimCore::SetLastError(kErrorInvalidWindowHandle);
-      core_.Record([&] { return what + " -> 0 (no such window)"; });
+      call.Record([] { return " -> 0 (no such window)"; });
       return 0;
     }
   }
@@ -225,13 +226,12 @@ Bool SimWindowing::PeekMessageW(Msg* message, Handle window, std::uint32_t filte
     return p.msg.hwnd == window;
   });
   if (it == posted_.end()) {
-    core_.Record([&] { return what + " -> 0"; });
+    call.Record([] { return " -> 0"; });
     return 0;
   }
   if (message != nullptr) *message = it->msg;
-  core_.Record([&] {
-    return what + " -> 1 " +
-           MessageText(it->msg.hwnd, it->msg.message, it->msg.wParam, it->msg.lParam);
+  call.Record([&] {
+    return " -> 1 " + MessageText(it->msg.hwnd, it->msg.message, it->msg.wParam, it->msg.lParam);
   });
   if ((removeFlags & kPmRemove) != 0) posted_.erase(it);
   return 1;
@@ -241,8 +241,8 @@ std::intptr_t SimWindowing::DefWindowProcW(Handle window, std::uint32_t message,
                                            std::uintptr_t wParam, std::intptr_t lParam) {
   std::intptr_t result = message == kWmNcCreate ? 1 : 0;
   {
-    std::lock_guard lock(core_.Mutex());
-    core_.Record([&] {
+    SimCall call = core_.Enter();
+    call.Record([&] {
       return "DefWindowProcW " + MessageText(window, message, wParam, lParam) + " -> " +
              std::to_string(result);
     });
@@ -252,11 +252,10 @@ std::intptr_t SimWindowing::DefWindowProcW(Handle window, std::uint32_t message,
 }
 
 Handle SimWindowing::LoadIconW(Handle instance, std::uintptr_t resourceId) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t error = 0;
-  Handle h = core_.TakeFault("LoadIconW", &error) ? kNullHandle : kIconHandle;
-  if (h == kNullHandle) SimCore::SetLastError(error);
-  core_.Record([&] {
+  SimCall call = core_.Enter(Fault::kLoadIconW);
+  Handle h = call.failed() ? kNullHandle : kIconHandle;
+  if (h == kNullHandle) SimCore::SetLastError(call.error());
+  call.Record([&] {
     return "LoadIconW " + HandleText(instance) + " " + std::to_string(resourceId) + " -> " +
            HandleText(h);
   });
@@ -264,11 +263,10 @@ Handle SimWindowing::LoadIconW(Handle instance, std::uintptr_t resourceId) {
 }
 
 Handle SimWindowing::LoadCursorW(Handle instance, std::uintptr_t resourceId) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t error = 0;
-  Handle h = core_.TakeFault("LoadCursorW", &error) ? kNullHandle : kCursorHandle;
-  if (h == kNullHandle) SimCore::SetLastError(error);
-  core_.Record([&] {
+  SimCall call = core_.Enter(Fault::kLoadCursorW);
+  Handle h = call.failed() ? kNullHandle : kCursorHandle;
+  if (h == kNullHandle) SimCore::SetLastError(call.error());
+  call.Record([&] {
     return "LoadCursorW " + HandleText(instance) + " " + std::to_string(resourceId) + " -> " +
            HandleText(h);
   });
@@ -276,12 +274,10 @@ Handle SimWindowing::LoadCursorW(Handle instance, std::uintptr_t resourceId) {
 }
 
 Handle SimWindowing::GetStockObject(std::int32_t object) {
-  std::lock_guard lock(core_.Mutex());
-  std::uint32_t error = 0;
-  Handle h = core_.TakeFault("GetStockObject", &error) || object < 0
-                 ? kNullHandle
-                 : kStockObjectBase + static_cast<Handle>(object);
-  core_.Record([&] { return "GetStockObject " + std::to_string(object) + " -> " + HandleText(h); });
+  SimCall call = core_.Enter(Fault::kGetStockObject);
+  Handle h =
+      call.failed() || object < 0 ? kNullHandle : kStockObjectBase + static_cast<Handle>(object);
+  call.Record([&] { return "GetStockObject " + std::to_string(object) + " -> " + HandleText(h); });
   return h;
 }
 
@@ -300,8 +296,8 @@ bool SimWindowing::SendMessageW(Handle window, std::uint32_t message, std::uintp
   auto sent = std::make_shared<Sent>();
   WindowProc direct = nullptr;
   {
-    std::lock_guard lock(core_.Mutex());
-    core_.Record([&] { return "SendMessageW " + MessageText(window, message, wParam, lParam); });
+    SimCall call = core_.Enter();
+    call.Record([&] { return "SendMessageW " + MessageText(window, message, wParam, lParam); });
     SimWindow* w = FindLocked(window);
     if (w == nullptr) {
       SimCore::SetLastError(kErrorInvalidWindowHandle);
@@ -341,9 +337,9 @@ bool SimWindowing::SendMessageW(Handle window, std::uint32_t message, std::uintp
 bool SimWindowing::PostMessageW(Handle window, std::uint32_t message, std::uintptr_t wParam,
                                 std::intptr_t lParam) {
   {
-    std::lock_guard lock(core_.Mutex());
+    SimCall call = core_.Enter();
     SimWindow* w = FindLocked(window);
-    core_.Record([&] {
+    call.Record([&] {
       return "PostMessageW " + MessageText(window, message, wParam, lParam) + " -> " +
              (w != nullptr ? "1" : "0");
     });

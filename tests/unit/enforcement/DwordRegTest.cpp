@@ -13,6 +13,7 @@ namespace enforcement {
 namespace {
 
 using platform::kHkeyLocalMachine;
+using platform::sim::Fault;
 using platform::sim::SimMachine;
 using platform::sim::SimRegValue;
 
@@ -106,18 +107,18 @@ TEST_F(DwordRegTest, WriteCreatesTheKeyAndStoresADword) {
 TEST_F(DwordRegTest, FailedWriteReturnsFalse) {
   struct Case {
     const char* name;
-    const char* failCall;           // injected failure, or nullptr
+    std::optional<Fault> failCall;  // injected failure, if any
     std::uint32_t denyMask;         // denied on the policies key's parent, or 0
     const char16_t* subKey = kKey;  // the accessor's subkey path
     bool keyRemains = false;
   };
   const std::u16string tooLong(DwordReg::kSubKeyCapacity, u'A');
   const Case cases[] = {
-      {"create denied", nullptr, platform::kKeyCreateSubKey},
-      {"set denied", nullptr, platform::kKeySetValue},
-      {"create fails", "RegCreateKeyExW", 0},
-      {"set fails", "RegSetValueExW", 0, kKey, true},
-      {"path too long", nullptr, 0, tooLong.c_str()},
+      {"create denied", std::nullopt, platform::kKeyCreateSubKey},
+      {"set denied", std::nullopt, platform::kKeySetValue},
+      {"create fails", Fault::kRegCreateKeyExW, 0},
+      {"set fails", Fault::kRegSetValueExW, 0, kKey, true},
+      {"path too long", std::nullopt, 0, tooLong.c_str()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,7 +128,7 @@ TEST_F(DwordRegTest, FailedWriteReturnsFalse) {
     if (c.denyMask != 0) {
       m.registry.DenyAccess(kHkeyLocalMachine, u"SYSTEM\\CurrentControlSet\\Control", c.denyMask);
     }
-    if (c.failCall != nullptr) m.core.FailCall(c.failCall, platform::kErrorAccessDenied);
+    if (c.failCall) m.core.FailCall(*c.failCall, platform::kErrorAccessDenied);
     std::vector<std::string> before = m.registry.Dump();
     auto accessor = std::make_unique<DwordReg>(kHkeyLocalMachine, c.subKey, kValue);
     EXPECT_FALSE(accessor->Write(1));

@@ -113,7 +113,7 @@ TEST_F(PortableDevicesTest, MissingClassTouchesNothing) {
     SCOPED_TRACE(lookupFails ? "lookup fails" : "no such class");
     if (lookupFails) {
       AddWpdClass();
-      machine.core.FailCall("SetupDiClassGuidsFromNameW", 13);
+      machine.core.FailCall(platform::sim::Fault::kSetupDiClassGuidsFromNameW, 13);
     }
     machine.core.ClearJournal();
     for (bool enable : {true, false}) EXPECT_NO_THROW(SwitchPortableDevices(enable));
@@ -131,7 +131,7 @@ TEST_F(PortableDevicesTest, ListFailureIsRaisedWithTheCodeInHex) {
       {0xE000020Bu, u"SetupDiGetClassDevs failed. (err=e000020b)"},
   };
   for (const auto& [error, text] : cases) {
-    machine.core.FailCall("SetupDiGetClassDevsW", error, 0, 1);
+    machine.core.FailCall(platform::sim::Fault::kSetupDiGetClassDevsW, error, 0, 1);
     try {
       SwitchPortableDevices(true);
       ADD_FAILURE() << "no error raised for " << error;
@@ -149,7 +149,7 @@ TEST_F(PortableDevicesTest, EnumerationFailureEndsThePass) {
   AddWpdClass();
   std::uint32_t first = machine.devices.AddDevice(kWpdClassGuid);
   std::uint32_t second = machine.devices.AddDevice(kWpdClassGuid);
-  machine.core.FailCall("SetupDiEnumDeviceInfo", 13, 1);
+  machine.core.FailCall(platform::sim::Fault::kSetupDiEnumDeviceInfo, 13, 1);
 
   SwitchPortableDevices(true);
 

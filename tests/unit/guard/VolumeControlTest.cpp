@@ -85,7 +85,7 @@ TEST_F(VolumeControlTest, ProbeThatCannotAllocateFailsAndFreesWhatItGot) {
   AddDrive('C', platform::kDriveFixed, /*answersAta=*/true);
   platform::Handle h = OpenVolume(u"\\\\.\\C:");
   for (int skip : {0, 1}) {
-    sim.core.FailCall("GlobalAlloc", platform::kErrorNotEnoughMemory, skip, 1);
+    sim.core.FailCall(platform::sim::Fault::kGlobalAlloc, platform::kErrorNotEnoughMemory, skip, 1);
     EXPECT_EQ(ProbeAtaIdentify(h), 0) << "allocation " << skip << " failing";
     EXPECT_EQ(sim.volumes.LiveBlocks(), 0u);
   }
@@ -119,12 +119,13 @@ TEST_F(VolumeControlTest, BusQueryAsksForTheDeviceDescriptorAndReadsItsBusType) 
     sim.core.CloseHandle(h);
   }
   EXPECT_FALSE(QueryBusType(kInvalidHandleValue).answered);
-  sim.core.FailCall("DeviceIoControl storage query", platform::kErrorAccessDenied, 0, 1);
+  sim.core.FailCall(platform::sim::Fault::kDeviceIoControlStorageQuery,
+                    platform::kErrorAccessDenied, 0, 1);
   AddDrive('E', platform::kDriveFixed);
   platform::Handle e = OpenVolume(u"\\\\.\\E:");
   EXPECT_FALSE(QueryBusType(e).answered) << "an injected failure";
   EXPECT_TRUE(QueryBusType(e).answered) << "only the one call fails";
-  EXPECT_EQ(sim.core.FaultsTaken("DeviceIoControl storage query"), 1);
+  EXPECT_EQ(sim.core.FaultsTaken(platform::sim::Fault::kDeviceIoControlStorageQuery), 1);
 
   // StorageDeviceProperty, PropertyStandardQuery: twelve zero bytes; no memory blocks.
   for (const auto& rec : sim.volumes.Ioctls()) {

@@ -163,7 +163,7 @@ TEST(SimFilesTest, ReadErrorsAreInjectable) {
   EXPECT_EQ(got, 6u);
   EXPECT_EQ(m.files.ReadFile(h, buf, 8, &got), 0);
   EXPECT_EQ(m.threads.GetLastError(), kErrorReadFault);
-  m.core.FailCall("ReadFile", kErrorHandleEof, 0, 1);
+  m.core.FailCall(Fault::kReadFile, kErrorHandleEof, 0, 1);
   EXPECT_EQ(m.files.ReadFile(h, buf, 8, &got), 0);
   m.threads.CloseHandle(h);
 }

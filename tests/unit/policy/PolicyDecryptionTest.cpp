@@ -17,6 +17,7 @@
 namespace policy::test {
 namespace {
 
+using platform::sim::Fault;
 using platform::sim::SimKeyStore;
 
 class KeyContainerTest : public PolicyTest {};
@@ -26,19 +27,19 @@ TEST_F(KeyContainerTest, OutcomesAndTheirLogLines) {
   const struct {
     const char* name;
     SimKeyStore store;
-    const char* failCall;
+    std::optional<Fault> failCall;
     std::uint32_t error;
     int failCount;
     int result;
     const char* log;
     std::size_t acquires;
   } rows[] = {
-      {"key pair present", {true, true, false}, nullptr, 0, 0, 1, success, 1},
-      {"container missing", {false, false, false}, nullptr, 0, 0, 1, success, 2},
-      {"key pair missing", {true, false, false}, nullptr, 0, 0, 1, success, 1},
+      {"key pair present", {true, true, false}, std::nullopt, 0, 0, 1, success, 1},
+      {"container missing", {false, false, false}, std::nullopt, 0, 0, 1, success, 2},
+      {"key pair missing", {true, false, false}, std::nullopt, 0, 0, 1, success, 1},
       {"no context at all",
        {true, true, false},
-       "CryptAcquireContextW",
+       Fault::kCryptAcquireContextW,
        platform::kNteBadKeyset,
        2,
        0,
@@ -46,7 +47,7 @@ TEST_F(KeyContainerTest, OutcomesAndTheirLogLines) {
        2},
       {"key pair not generated",
        {true, false, false},
-       "CryptGenKey",
+       Fault::kCryptGenKey,
        platform::kNteNoMemory,
        1,
        0,
@@ -54,7 +55,7 @@ TEST_F(KeyContainerTest, OutcomesAndTheirLogLines) {
        1},
       {"other lookup error",
        {true, true, false},
-       "CryptGetUserKey",
+       Fault::kCryptGetUserKey,
        platform::kNteBadUid,
        1,
        0,
@@ -66,7 +67,7 @@ TEST_F(KeyContainerTest, OutcomesAndTheirLogLines) {
     machine.core.ClearFaults();
     machine.core.ClearJournal();
     machine.crypto.SetKeyStore(row.store);
-    if (row.failCall != nullptr) machine.core.FailCall(row.failCall, row.error, 0, row.failCount);
+    if (row.failCall) machine.core.FailCall(*row.failCall, row.error, 0, row.failCount);
     EXPECT_EQ(EnsureKeyContainer(), row.result) << row.name;
     EXPECT_EQ(KeyContainerAttempted, 1);
     EXPECT_EQ(Logs().back(), row.log) << row.name;
@@ -88,7 +89,7 @@ TEST_F(KeyContainerTest, OutcomesAndTheirLogLines) {
 }
 
 TEST_F(KeyContainerTest, LaterCallsDoNothing) {
-  machine.core.FailCall("CryptAcquireContextW", platform::kNteBadKeyset);
+  machine.core.FailCall(Fault::kCryptAcquireContextW, platform::kNteBadKeyset);
   EXPECT_EQ(EnsureKeyContainer(), 0);
   machine.core.ClearJournal();
   std::size_t lines = Logs().size();
@@ -189,11 +190,11 @@ TEST_F(DecryptionTest, OversizedEntriesStayInsideTheBuffer) {
 TEST_F(DecryptionTest, FailuresReleaseEverything) {
   Put(R().stateText, &R().stateLength, EncryptForPolicy(u"falsetrue", false), 18);
   ASSERT_EQ(Decrypt(u"State"), u"falsetrue");
-  for (const char* call : {"CryptAcquireContextW", "CryptCreateHash", "CryptHashData",
-                           "CryptDeriveKey", "CryptDecrypt"}) {
+  for (Fault call : {Fault::kCryptAcquireContextW, Fault::kCryptCreateHash, Fault::kCryptHashData,
+                     Fault::kCryptDeriveKey, Fault::kCryptDecrypt}) {
     machine.core.ClearJournal();
     machine.core.FailCall(call, platform::kNteBadKey, 0, 1);
-    EXPECT_EQ(Decrypt(u"State"), std::nullopt) << call;
+    EXPECT_EQ(Decrypt(u"State"), std::nullopt) << FaultName(call);
     auto journal = machine.core.Journal();
     // Releases come key first, then the hash, then the context.
     std::vector<std::string> releases;
@@ -203,12 +204,12 @@ TEST_F(DecryptionTest, FailuresReleaseEverything) {
       }
     }
     std::vector<std::string> order = {"CryptDestroyKey", "CryptDestroyHash", "CryptReleaseContext"};
-    std::size_t acquired = std::string(call) == "CryptAcquireContextW" ? 0
-                           : std::string(call) == "CryptCreateHash"    ? 1
-                           : std::string(call) == "CryptDecrypt"       ? 3
-                                                                       : 2;
+    std::size_t acquired = call == Fault::kCryptAcquireContextW ? 0
+                           : call == Fault::kCryptCreateHash    ? 1
+                           : call == Fault::kCryptDecrypt       ? 3
+                                                                : 2;
     order.erase(order.begin(), order.end() - static_cast<std::ptrdiff_t>(acquired));
-    EXPECT_EQ(releases, order) << call;
+    EXPECT_EQ(releases, order) << FaultName(call);
   }
   // Only a result of exactly 1 counts as success.
   machine.crypto.SetCipherResult(2);

@@ -26,6 +26,7 @@ namespace service::test {
 namespace {
 
 using platform::Handle;
+using platform::sim::Fault;
 using platform::sim::SimDrive;
 
 constexpr char16_t kDir[] = u"C:\\Windows\\SysWOW64\\";  // the system directory under WOW64
@@ -49,20 +50,20 @@ struct Expect {
 };
 
 struct Row {
-  const char* call;  // the name the machine's FailCall knows it by
+  Fault call;  // the fault point the machine's FailCall knows it by
   Mode mode;
   Expect expect;
   int skip = 0;  // for kOnce: the calls that pass first
 };
 
 // Releasing calls leave their object open when they fail; the kinds each one releases.
-const std::map<std::string, std::set<std::string>> kReleases = {
-    {"CloseHandle", {"volume", "event", "thread", "file"}},
-    {"CryptDestroyKey", {"cryptkey"}},
-    {"CryptDestroyHash", {"crypthash"}},
-    {"CryptReleaseContext", {"cryptprov"}},
-    {"RegCloseKey", {"regkey"}},
-    {"SetupDiDestroyDeviceInfoList", {"devinfo"}},
+const std::map<Fault, std::set<std::string>> kReleases = {
+    {Fault::kCloseHandle, {"volume", "event", "thread", "file"}},
+    {Fault::kCryptDestroyKey, {"cryptkey"}},
+    {Fault::kCryptDestroyHash, {"crypthash"}},
+    {Fault::kCryptReleaseContext, {"cryptprov"}},
+    {Fault::kRegCloseKey, {"regkey"}},
+    {Fault::kSetupDiDestroyDeviceInfoList, {"devinfo"}},
 };
 
 Expect StartFails(const char* line) {
@@ -82,62 +83,64 @@ const Expect kNoFiles{.flags = 0x00, .locked = "F", .writeProtect = 0, .devices 
 
 const std::vector<Row> kRows = {
     // Process information and the system directory.
-    {"GetModuleHandleW", A, kNoFiles},
-    {"GetProcAddress", A, kNoFiles},
-    {"IsWow64Process", A, kNoFiles},
-    {"SHGetSpecialFolderPathW", A, kNoFiles},
-    {"SHGetSpecialFolderPathW", F, kNoPolicy},
-    {"PathRemoveFileSpecW", A, kNoFiles},
-    {"PathRemoveFileSpecW", F, kNoPolicy},
-    {"PathAddBackslashW", A, kNoPolicy},
-    {"PathAddBackslashW", F, {}},
-    {"PathAppendW", A, kNoFiles},
-    {"PathAppendW", F, kNoPolicy},
+    {Fault::kGetModuleHandleW, A, kNoFiles},
+    {Fault::kGetProcAddress, A, kNoFiles},
+    {Fault::kIsWow64Process, A, kNoFiles},
+    {Fault::kSHGetSpecialFolderPathW, A, kNoFiles},
+    {Fault::kSHGetSpecialFolderPathW, F, kNoPolicy},
+    {Fault::kPathRemoveFileSpecW, A, kNoFiles},
+    {Fault::kPathRemoveFileSpecW, F, kNoPolicy},
+    {Fault::kPathAddBackslashW, A, kNoPolicy},
+    {Fault::kPathAddBackslashW, F, {}},
+    {Fault::kPathAppendW, A, kNoFiles},
+    {Fault::kPathAppendW, F, kNoPolicy},
     // The poll timer.
-    {"CreateTimerQueue", A, {}},
-    {"CreateTimerQueueTimer", A,
+    {Fault::kCreateTimerQueue, A, {}},
+    {Fault::kCreateTimerQueueTimer, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "ee"}},
     // The policy file and its decryption.
-    {"PathFileExistsW", A, kNoPolicy},
-    {"PathFileExistsW", F, kNoPolicy},
-    {"CreateFileW", A, Expect{.flags = 0x00, .locked = "", .writeProtect = 1, .devices = "dd"}},
-    {"CreateFileW", F, kNoPolicy},
-    {"CreateFileW file", A, kNoPolicy},
-    {"CreateFileW file", F, kNoPolicy},
-    {"ReadFile", A, kNoPolicy},
-    {"ReadFile", F, kNoPolicy},
-    {"CryptAcquireContextW", A, kNoPolicy},
-    {"CryptAcquireContextW", F, {}},
-    {"CryptGetUserKey", A, {}},
-    {"CryptGenKey", A, {}},
-    {"CryptDestroyKey", A, {}},
-    {"CryptDestroyKey", F, {}},
-    {"CryptReleaseContext", A, {}},
-    {"CryptReleaseContext", F, {}},
-    {"CryptCreateHash", A, kNoPolicy},
-    {"CryptHashData", A, kNoPolicy},
-    {"CryptDeriveKey", A, kNoPolicy},
-    {"CryptDecrypt", A, kNoPolicy},
-    {"CryptDestroyHash", A, {}},
+    {Fault::kPathFileExistsW, A, kNoPolicy},
+    {Fault::kPathFileExistsW, F, kNoPolicy},
+    {Fault::kCreateFileW, A,
+     Expect{.flags = 0x00, .locked = "", .writeProtect = 1, .devices = "dd"}},
+    {Fault::kCreateFileW, F, kNoPolicy},
+    {Fault::kCreateFileWFile, A, kNoPolicy},
+    {Fault::kCreateFileWFile, F, kNoPolicy},
+    {Fault::kReadFile, A, kNoPolicy},
+    {Fault::kReadFile, F, kNoPolicy},
+    {Fault::kCryptAcquireContextW, A, kNoPolicy},
+    {Fault::kCryptAcquireContextW, F, {}},
+    {Fault::kCryptGetUserKey, A, {}},
+    {Fault::kCryptGenKey, A, {}},
+    {Fault::kCryptDestroyKey, A, {}},
+    {Fault::kCryptDestroyKey, F, {}},
+    {Fault::kCryptReleaseContext, A, {}},
+    {Fault::kCryptReleaseContext, F, {}},
+    {Fault::kCryptCreateHash, A, kNoPolicy},
+    {Fault::kCryptHashData, A, kNoPolicy},
+    {Fault::kCryptDeriveKey, A, kNoPolicy},
+    {Fault::kCryptDecrypt, A, kNoPolicy},
+    {Fault::kCryptDestroyHash, A, {}},
     // The volumes.
-    {"CreateFileW volume", A,
+    {Fault::kCreateFileWVolume, A,
      Expect{.flags = 0x01, .locked = "", .writeProtect = 1, .devices = "dd"}},
-    {"CreateFileW volume", F, {}},
-    {"DeviceIoControl", A, Expect{.flags = 0x01, .locked = "", .writeProtect = 1, .devices = "dd"}},
-    {"DeviceIoControl", F, {}},
-    {"GlobalAlloc", A, {}},
-    {"GlobalAlloc", F, {}},
+    {Fault::kCreateFileWVolume, F, {}},
+    {Fault::kDeviceIoControl, A,
+     Expect{.flags = 0x01, .locked = "", .writeProtect = 1, .devices = "dd"}},
+    {Fault::kDeviceIoControl, F, {}},
+    {Fault::kGlobalAlloc, A, {}},
+    {Fault::kGlobalAlloc, F, {}},
     // The Service Control Manager and ServiceMain.
-    {"StartServiceCtrlDispatcherW", A,
+    {Fault::kStartServiceCtrlDispatcherW, A,
      [] {
        Expect e = Expect{.flags = 0x01, .locked = "EGH", .writeProtect = 2, .devices = "ed"};
        e.start = Start::kNotConnected;
        e.window = false;
        return e;
      }()},
-    {"RegisterServiceCtrlHandlerW", A, StartFails("RegisterServiceCtrlHandler Fail!!")},
-    {"SetServiceStatus", A, StartFails("UpdateServiceStatus Fail_1!!")},
-    {"SetServiceStatus", F,
+    {Fault::kRegisterServiceCtrlHandlerW, A, StartFails("RegisterServiceCtrlHandler Fail!!")},
+    {Fault::kSetServiceStatus, A, StartFails("UpdateServiceStatus Fail_1!!")},
+    {Fault::kSetServiceStatus, F,
      [] {
        // The stopped report that follows is accepted: the process ends before any tick.
        Expect e = StartFails("UpdateServiceStatus Fail_1!!");
@@ -148,55 +151,57 @@ const std::vector<Row> kRows = {
      }()},
     // The re-report after the optical lock goes on: the service stops there and the process ends
     // with the locks it then holds.
-    {"SetServiceStatus", N,
+    {Fault::kSetServiceStatus, N,
      Expect{.flags = 0x01, .locked = "EFGH", .writeProtect = 2, .devices = "ed"}, 3},
-    {"CreateEventW", A, StartFails("Create Kill Event Fail!!")},
-    {"CreateThread", A, StartFails("StartServiceThread Fail!!")},
-    {"WaitForSingleObject", A, {}},
-    {"SetEvent", A, {}},
-    {"CloseHandle", A, Expect{.flags = 0x01, .locked = "FGHL", .writeProtect = 1, .devices = "dd"}},
-    {"CloseHandle", F, {}},
+    {Fault::kCreateEventW, A, StartFails("Create Kill Event Fail!!")},
+    {Fault::kCreateThread, A, StartFails("StartServiceThread Fail!!")},
+    {Fault::kWaitForSingleObject, A, {}},
+    {Fault::kSetEvent, A, {}},
+    {Fault::kCloseHandle, A,
+     Expect{.flags = 0x01, .locked = "FGHL", .writeProtect = 1, .devices = "dd"}},
+    {Fault::kCloseHandle, F, {}},
     // The worker's window.
-    {"RegisterClassW", A, NoWindow()},
-    {"CreateWindowExW", A, NoWindow()},
-    {"LoadIconW", A, {}},
-    {"LoadCursorW", A, {}},
-    {"GetStockObject", A, {}},
+    {Fault::kRegisterClassW, A, NoWindow()},
+    {Fault::kCreateWindowExW, A, NoWindow()},
+    {Fault::kLoadIconW, A, {}},
+    {Fault::kLoadCursorW, A, {}},
+    {Fault::kGetStockObject, A, {}},
     // The tag file and the WriteProtect value.
-    {"GetPrivateProfileStringW", A,
+    {Fault::kGetPrivateProfileStringW, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 0, .devices = "ee"}},
-    {"GetPrivateProfileStringW", F, {}},
-    {"RegOpenKeyExW", A, {}},
-    {"RegOpenKeyExW", F, {}},
-    {"RegQueryValueExW", A, {}},
-    {"RegQueryValueExW", F, {}},
-    {"RegCreateKeyExW", A,
+    {Fault::kGetPrivateProfileStringW, F, {}},
+    {Fault::kRegOpenKeyExW, A, {}},
+    {Fault::kRegOpenKeyExW, F, {}},
+    {Fault::kRegQueryValueExW, A, {}},
+    {Fault::kRegQueryValueExW, F, {}},
+    {Fault::kRegCreateKeyExW, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "dd"}},
-    {"RegCreateKeyExW", F, {}},
-    {"RegSetValueExW", A, Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "dd"}},
-    {"RegSetValueExW", F, {}},
-    {"RegCloseKey", A, {}},
-    {"RegCloseKey", F, {}},
+    {Fault::kRegCreateKeyExW, F, {}},
+    {Fault::kRegSetValueExW, A,
+     Expect{.flags = 0x01, .locked = "F", .writeProtect = 2, .devices = "dd"}},
+    {Fault::kRegSetValueExW, F, {}},
+    {Fault::kRegCloseKey, A, {}},
+    {Fault::kRegCloseKey, F, {}},
     // The "WPD" class switch.
-    {"SetupDiClassGuidsFromNameW", A,
+    {Fault::kSetupDiClassGuidsFromNameW, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ed"}},
-    {"SetupDiClassGuidsFromNameW", F, {}},
-    {"SetupDiGetClassDevsW", A,
+    {Fault::kSetupDiClassGuidsFromNameW, F, {}},
+    {Fault::kSetupDiGetClassDevsW, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ed"}},
-    {"SetupDiGetClassDevsW", F, {}},
-    {"SetupDiEnumDeviceInfo", A,
+    {Fault::kSetupDiGetClassDevsW, F, {}},
+    {Fault::kSetupDiEnumDeviceInfo, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ed"}},
-    {"SetupDiEnumDeviceInfo", F, {}},
-    {"SetupDiDestroyDeviceInfoList", A, {}},
-    {"SetupDiDestroyDeviceInfoList", F, {}},
-    {"CM_Get_DevNode_Status", A,
+    {Fault::kSetupDiEnumDeviceInfo, F, {}},
+    {Fault::kSetupDiDestroyDeviceInfoList, A, {}},
+    {Fault::kSetupDiDestroyDeviceInfoList, F, {}},
+    {Fault::kCM_Get_DevNode_Status, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ee"}},
-    {"CM_Get_DevNode_Status", F, {}},
-    {"CM_Enable_DevNode", A, {}},
-    {"CM_Enable_DevNode", F, {}},
-    {"CM_Disable_DevNode", A,
+    {Fault::kCM_Get_DevNode_Status, F, {}},
+    {Fault::kCM_Enable_DevNode, A, {}},
+    {Fault::kCM_Enable_DevNode, F, {}},
+    {Fault::kCM_Disable_DevNode, A,
      Expect{.flags = 0x01, .locked = "F", .writeProtect = 1, .devices = "ee"}},
-    {"CM_Disable_DevNode", F, {}},
+    {Fault::kCM_Disable_DevNode, F, {}},
 };
 
 // What one run left behind.
@@ -470,7 +475,7 @@ void FaultInjectionTest::CheckEnd(const Row* row, Observed& seen) {
     } else if (held(g.opticalHandles)) {
       EXPECT_EQ(guard::VolumeGuard::OpticalLock, 1) << letter << " locked, flag clear";
     } else {
-      EXPECT_TRUE(row != nullptr && std::string(row->call) == "CloseHandle")
+      EXPECT_TRUE(row != nullptr && row->call == Fault::kCloseHandle)
           << letter << " locked by a handle the guard does not hold";
     }
   }
@@ -524,7 +529,7 @@ TEST_F(FaultInjectionTest, EveryPlatformCallFailsInTurn) {
     const std::string mode = row.mode == Mode::kAlways  ? "always"
                              : row.mode == Mode::kFirst ? "first"
                                                         : "#" + std::to_string(row.skip + 1);
-    SCOPED_TRACE(std::string(row.call) + " " + mode);
+    SCOPED_TRACE(std::string(FaultName(row.call)) + " " + mode);
     NewMachine();
     const auto rowStart = std::chrono::steady_clock::now();
     Observed seen = Run(&row);
@@ -542,7 +547,7 @@ TEST_F(FaultInjectionTest, EveryPlatformCallFailsInTurn) {
     EXPECT_EQ(seen.writeProtect, e.writeProtect);
     EXPECT_EQ(seen.devices, e.devices);
     failed += seen.faults;
-    table.push_back({row.call, mode, describe(seen), seen.faults});
+    table.push_back({std::string(FaultName(row.call)), mode, describe(seen), seen.faults});
   }
   const auto real = std::chrono::steady_clock::now() - start;
 

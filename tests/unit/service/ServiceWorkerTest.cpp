@@ -2,6 +2,8 @@
 // polling loop's stop, and which messages reach the window procedure.
 #include "service/ServiceWorker.h"
 
+#include <optional>
+
 #include "platform/Text.h"
 #include "platform/Windowing.h"
 #include "tests/unit/service/ServiceTestSupport.h"
@@ -10,6 +12,7 @@ namespace service::test {
 namespace {
 
 using platform::kNullHandle;
+using platform::sim::Fault;
 
 constexpr std::uint32_t kWmClose = platform::kWmClose;
 
@@ -38,24 +41,25 @@ class ServiceWorkerTest : public ServiceHostTest {
 // The class and the window as the tables give them, and what each failure leaves behind.
 TEST_F(ServiceWorkerTest, NotifyWindowCreationAndItsFailures) {
   struct Row {
-    const char* fail;  // the call made to fail, or ""
+    std::optional<Fault> fail;  // the call made to fail, if any
     platform::Handle prevInstance;
     platform::Bool result;
     std::vector<std::string> lines;
   };
   const std::vector<Row> rows = {
-      {"",
+      {std::nullopt,
        kNullHandle,
        1,
        {"\n(VexService) before call settimer", "\n(VexService) Success create console window"}},
-      {"RegisterClassW", kNullHandle, 0, {"\n(VexService) Fail to create WNDCLASS"}},
-      {"CreateWindowExW", kNullHandle, 0, {"\n(VexService) Fail to create WndClass"}},
+      {Fault::kRegisterClassW, kNullHandle, 0, {"\n(VexService) Fail to create WNDCLASS"}},
+      {Fault::kCreateWindowExW, kNullHandle, 0, {"\n(VexService) Fail to create WndClass"}},
       // A previous instance skips the registration, so this process has no such class.
-      {"", 0x300000, 0, {"\n(VexService) Fail to create WndClass"}},
+      {std::nullopt, 0x300000, 0, {"\n(VexService) Fail to create WndClass"}},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.fail) + " prev " + std::to_string(row.prevInstance));
-    if (*row.fail != 0) sim->core.FailCall(row.fail, 8);
+    SCOPED_TRACE((row.fail ? std::string(FaultName(*row.fail)) : std::string()) + " prev " +
+                 std::to_string(row.prevInstance));
+    if (row.fail) sim->core.FailCall(*row.fail, 8);
     InstanceHandle = kInstance;
     PrevInstanceHandle = row.prevInstance;
     EXPECT_EQ(CreateNotifyWindow(), row.result);

@@ -27,12 +27,24 @@ add_library(tarvel_bench_support OBJECT ${CMAKE_SOURCE_DIR}/bench/sim/BenchMachi
                                         ${CMAKE_SOURCE_DIR}/bench/sim/ServiceAccounting.cpp)
 target_link_libraries(tarvel_bench_support PUBLIC tarvel_service tarvel_platform_sim tarvelctl_core)
 
-add_executable(tarvel-bench ${CMAKE_SOURCE_DIR}/bench/sim/SimBench.cpp)
+add_executable(tarvel-bench ${CMAKE_SOURCE_DIR}/bench/sim/SimBench.cpp
+                            ${CMAKE_SOURCE_DIR}/bench/sim/TableReporter.cpp)
 target_link_libraries(tarvel-bench PRIVATE tarvel_bench_support benchmark::benchmark)
 
 # A few iterations of every benchmark: the program builds and runs; no figure is checked.
 add_test(NAME bench.smoke COMMAND tarvel-bench --benchmark_min_time=0.001)
-set_tests_properties(bench.smoke PROPERTIES TIMEOUT 60)
+# The same through the table reporter: every row of scripts/bench.sh's table gets its figure.
+add_test(NAME bench.table COMMAND tarvel-bench --table --benchmark_min_time=0.001)
+set_tests_properties(bench.smoke bench.table PROPERTIES TIMEOUT 60)
+
+# The delegating platform areas and the table reporter. One ctest entry named bench.*, as the
+# bench programs' are, so that the presets that do not build it leave it out.
+file(GLOB bench_test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/tests/*.cpp)
+add_executable(bench_tests ${bench_test_srcs} ${CMAKE_SOURCE_DIR}/bench/sim/TableReporter.cpp)
+target_link_libraries(bench_tests PRIVATE tarvel_bench_support benchmark::benchmark GTest::gtest
+                                          GTest::gtest_main)
+add_test(NAME bench.unit COMMAND bench_tests)
+set_tests_properties(bench.unit PROPERTIES TIMEOUT 60)
 
 # The poll's steady path allocates nothing of its own; this needs the counting operator new, so
 # it is a program of its own rather than part of unit_tests.

@@ -6,7 +6,9 @@
 #
 # Usage: scripts/bench.sh [--sim-only]
 # Environment: BENCH_IDLE_SECONDS (30) the idle window, BENCH_MEMORY_SECONDS (60) when memory
-# is read, counted from each set of services' start.
+# is read, counted from each set of services' start; BENCH_BUILD_DIR (build/bench),
+# BENCH_X86_BUILD_DIR (build/windows-x86) and BENCH_X64_BUILD_DIR (build/windows-x64) the build
+# folders of the bench, windows-x86 and windows-x64 presets, for a run beside other builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +17,9 @@ sim_only=0
 idle_seconds=${BENCH_IDLE_SECONDS:-30}
 memory_seconds=${BENCH_MEMORY_SECONDS:-60}
 settle_seconds=5
+bench_dir=${BENCH_BUILD_DIR:-build/bench}
+declare -A build_dir=([x86]=${BENCH_X86_BUILD_DIR:-build/windows-x86}
+                      [x64]=${BENCH_X64_BUILD_DIR:-build/windows-x64})
 
 # The launchers (wine_for picks one by the program's machine type) and the template prefix.
 # shellcheck source=tests/wine/wine-prefix.sh
@@ -34,39 +39,27 @@ trap cleanup EXIT
 
 log() { echo "== $*" >&2; }
 
-# shellcheck source=scripts/packages.sh
-. scripts/packages.sh
-install_missing jq
-
 # ---------------------------------------------------------------------------------------------
 # Builds: the optimised Linux bench program; the service and the references for both Windows
 # targets.
 log "build bench (Linux, optimised)"
-cmake --preset bench >/dev/null
-cmake --build --preset bench --target tarvel-bench >/dev/null
+cmake --preset bench -B "$bench_dir" >/dev/null
+cmake --build "$bench_dir" --target tarvel-bench >/dev/null
 if ((!sim_only)); then
-  for preset in windows-x64 windows-x86; do
-    log "build $preset"
-    cmake --preset $preset >/dev/null
-    cmake --build --preset $preset --target tarvel-service WaitOnlyService PollLoopService \
+  for arch in x64 x86; do
+    log "build windows-$arch"
+    cmake --preset "windows-$arch" -B "${build_dir[$arch]}" >/dev/null
+    cmake --build "${build_dir[$arch]}" --target tarvel-service WaitOnlyService PollLoopService \
       PollTickBench >/dev/null
   done
 fi
 
 # ---------------------------------------------------------------------------------------------
-# The simulated machine. Medians of three repetitions; times are CPU time per operation.
+# The simulated machine: the bench program prints its rows of the table itself (medians of three
+# repetitions; times are CPU time per operation), and fails when one lacks its figure.
 log "benchmarks on the simulated machine"
-build/bench/tarvel-bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-  --benchmark_format=json >"$work/sim.json" 2>/dev/null
-
-# sim NAME FIELD: a field of the median run, times in microseconds.
-sim() {
-  jq -r --arg n "$1" --arg f "$2" '
-    .benchmarks[] | select(.run_name == $n and .aggregate_name == "median") |
-    (if ($f == "cpu_time" or $f == "real_time") then
-       .[$f] * ({"ns": 0.001, "us": 1, "ms": 1000, "s": 1000000}[.time_unit])
-     else .[$f] end)' "$work/sim.json"
-}
+"$bench_dir/tarvel-bench" --table --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true >"$work/sim.txt"
 
 # ---------------------------------------------------------------------------------------------
 # Wine: private prefixes copied from the booted template, each with a persistent server of its
@@ -152,9 +145,9 @@ declare -A file=([service]=tarvel-service.exe [poll]=PollLoopService.exe
                  [wait]=WaitOnlyService.exe)
 declare -A own srv exact hwm rss priv window
 
-# measure_build ARCH: the tick bench and the three idle services of build/windows-ARCH.
+# measure_build ARCH: the tick bench and the three idle services of that Windows build.
 measure_build() {
-  local arch=$1 dir=build/windows-$1 wine sysdir=system32 n
+  local arch=$1 dir=${build_dir[$1]} wine sysdir=system32 n
   wine=$(wine_for "$dir/PollTickBench.exe")
   [[ $(build_arch "$dir/tarvel-service.exe") == i386 ]] && sysdir=syswow64
 
@@ -227,7 +220,7 @@ if ((!sim_only)); then
 fi
 
 # ---------------------------------------------------------------------------------------------
-# The table.
+# The table. The bench program prints its rows in these same columns.
 row() { printf '%-46s %-24s %-38s %s\n' "$@"; }
 us() { awk -v v="$1" 'BEGIN { printf "%.1f us", v }'; }
 ms() { awk -v v="$1" 'BEGIN { printf "%.2f ms/s", v }'; }
@@ -236,33 +229,7 @@ size() { awk -v v="$(stat -c %s "$1")" 'BEGIN { printf "%.0f KiB", v / 1024 }'; 
 
 echo
 row "FIGURE" "MEASURED" "REFERENCE" "REFERENCE FIGURE"
-row "--- simulated machine (CPU per operation)" "" "" ""
-row "Poll tick, journal on" "$(us "$(sim PollTick/records:1 cpu_time)")" \
-  "same tick, journal off" "$(us "$(sim PollTick/records:0 cpu_time)")"
-# The service's own share: the tick's time outside platform calls, as a share of its wall time,
-# applied to its CPU time (so that time the thread spent preempted counts for neither side).
-own_real=$(sim PollTickOwnWork real_time)
-own_cpu=$(sim PollTickOwnWork cpu_time)
-own_platform=$(sim PollTickOwnWork platform_ns)
-own_service=$(awk -v r="$own_real" -v c="$own_cpu" -v p="$own_platform" \
-  'BEGIN { s = (r - p / 1000) / r * c; if (s < 0) s = 0; print s }')
-# The rest of the plain tick (journal off) is the machine's: the marked run's own clock reads
-# would inflate it.
-own_machine=$(awk -v o="$own_service" -v c="$(sim PollTick/records:0 cpu_time)" \
-  'BEGIN { m = c - o; if (m < 0) m = 0; print m }')
-row "Poll tick, service code alone" "$(us "$own_service")" \
-  "the machine's calls in it" "$(us "$own_machine")"
-row "Poll tick, heap allocations of its own" "$(sim PollTickOwnWork allocs_per_tick) per tick" \
-  "by design" "1 per tick: the registry accessor"
-row "Arrival to lock (E: stick), journal off" "$(us "$(sim ArrivalToLock/records:0 cpu_time)")" \
-  "journal on" "$(us "$(sim ArrivalToLock/records:1 cpu_time)")"
-row "LockSweep(0x11), 26 letters in use" "$(us "$(sim LockSweep/drives:1/records:0 cpu_time)")" \
-  "no drives (26 type queries)" "$(us "$(sim LockSweep/drives:0/records:0 cpu_time)")"
-row "LockSweep(0x11), 26 letters, journal on" "$(us "$(sim LockSweep/drives:1/records:1 cpu_time)")" \
-  "no drives, journal on" "$(us "$(sim LockSweep/drives:0/records:1 cpu_time)")"
-row "Policy load, 1 MiB file (parse + decrypt)" \
-  "$(us "$(sim PolicyLoad/bytes:1048576/records:0 cpu_time)")" \
-  "controller tool's 9-line file" "$(us "$(sim PolicyLoad/bytes:0/records:0 cpu_time)")"
+cat "$work/sim.txt"
 
 # build_rows ARCH TITLE: the rows of one Windows build, each figure beside its reference from the
 # same build's set.
@@ -314,7 +281,7 @@ if ((!sim_only)); then
   build_rows x64 "wine64, x86_64 build"
   row "--- both builds" "" "" ""
   for arch in x86 x64; do
-    dir=build/windows-$arch
+    dir=${build_dir[$arch]}
     strip_arch=$([[ $arch == x86 ]] && echo i686 || echo x86_64)
     strip=$strip_arch-w64-mingw32-strip
     "$strip" -o "$work/stripped.exe" "$dir/tarvel-service.exe"

@@ -8,12 +8,12 @@
 
 #include "guard/VolumeGuard.h"
 #include "platform/Registry.h"
+#include "platform/SystemDir.h"
 #include "platform/Volumes.h"
 #include "platform/Windowing.h"
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
 #include "service/ServiceState.h"
-#include "service/SystemDir.h"
 #include "tools/tarvelctl/PolicyWriter.h"
 
 namespace bench {

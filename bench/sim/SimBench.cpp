@@ -1,14 +1,20 @@
 // Benchmarks of the service's work on the simulated machine: the poll tick, arrival to lock,
 // the lock pass and the policy load. The machine's sleeps are virtual, so every figure is the
 // work between the sleeps.
+//
+// Usage: tarvel-bench [--table] [Google Benchmark's --benchmark_* flags]
+// --table prints, instead of a line per run, the simulated machine's rows of scripts/bench.sh's
+// table; the exit code is 1 when a figure is missing from them.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "bench/sim/BenchMachine.h"
 #include "bench/sim/MarkedPlatform.h"
 #include "bench/sim/ServiceAccounting.h"
+#include "bench/sim/TableReporter.h"
 #include "enforcement/PolicyPoll.h"
 #include "guard/VolumeGuard.h"
 #include "platform/Windowing.h"
@@ -135,4 +141,29 @@ BENCHMARK(PolicyLoad)
 }  // namespace
 }  // namespace bench
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // --table is this program's own flag: taken out before the library reads the rest.
+  bool table = false;
+  int kept = argc > 0 ? 1 : 0;
+  for (int i = kept; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--table") == 0) {
+      table = true;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int status = 0;
+  if (table) {
+    bench::TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    status = reporter.Complete() ? 0 : 1;
+  } else {
+    benchmark::RunSpecifiedBenchmarks();
+  }
+  benchmark::Shutdown();
+  return status;
+}

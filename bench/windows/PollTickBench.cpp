@@ -23,44 +23,20 @@
 #include "enforcement/PolicyPoll.h"
 #include "enforcement/PortableDevices.h"
 #include "guard/VolumeGuard.h"
+#include "platform/Delegating.h"
+#include "platform/SystemDir.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WindowsSupport.h"
-#include "service/SystemDir.h"
 
 namespace {
 
 // The real threads area, with Sleep counted instead of slept.
-class CountedSleeps final : public platform::Threads {
+class CountedSleeps final : public platform::Delegating<platform::Threads> {
  public:
-  explicit CountedSleeps(platform::Threads& inner) : inner_(inner) {}
+  using Delegating::Delegating;
   void Sleep(std::uint32_t /*milliseconds*/) override { ++sleeps; }
-  platform::Bool CloseHandle(platform::Handle object) override {
-    return inner_.CloseHandle(object);
-  }
-  platform::Handle CreateThread(platform::ThreadRoutine routine, void* parameter) override {
-    return inner_.CreateThread(routine, parameter);
-  }
-  platform::Handle CreateEventW(bool manualReset, bool initialState) override {
-    return inner_.CreateEventW(manualReset, initialState);
-  }
-  platform::Bool SetEvent(platform::Handle event) override { return inner_.SetEvent(event); }
-  std::uint32_t WaitForSingleObject(platform::Handle object, std::uint32_t ms) override {
-    return inner_.WaitForSingleObject(object, ms);
-  }
-  platform::Handle CreateTimerQueue() override { return inner_.CreateTimerQueue(); }
-  platform::Bool CreateTimerQueueTimer(platform::Handle* timer, platform::Handle queue,
-                                       platform::TimerCallback callback, void* parameter,
-                                       std::uint32_t dueTime, std::uint32_t period,
-                                       std::uint32_t flags) override {
-    return inner_.CreateTimerQueueTimer(timer, queue, callback, parameter, dueTime, period, flags);
-  }
-  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
-  void SetLastError(std::uint32_t error) override { inner_.SetLastError(error); }
 
   long long sleeps = 0;
-
- private:
-  platform::Threads& inner_;
 };
 
 struct Sample {
@@ -143,7 +119,7 @@ void Print(const char* name, const Sample& s) {
 // The steady state of an installed machine: the tag asks for 0 and the value is 0.
 bool PrepareSteadyMachine() {
   char16_t dir[platform::kMaxPath];
-  service::SystemDirPath(dir);
+  platform::SystemDirPath(dir);
   std::wstring path = std::wstring(platform::win32::W(dir)) + L"ReadTag.ini";
   HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);

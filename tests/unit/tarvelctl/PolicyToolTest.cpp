@@ -184,7 +184,7 @@ TEST_F(PolicyToolTest, UnstorableOrUnencryptableTextsAreRefused) {
   std::string error;
   EXPECT_TRUE(BuildPolicyFile({true, true, std::nullopt, std::u16string(259, u'd'), 1}, &error))
       << error;
-  machine.core.FailCall("CryptDeriveKey", platform::kNteBadFlags, 0, 1);
+  machine.core.FailCall(platform::sim::Fault::kCryptDeriveKey, platform::kNteBadFlags, 0, 1);
   EXPECT_FALSE(BuildPolicyFile({true, true, std::nullopt, std::nullopt, 1}, &error));
   EXPECT_EQ(error, "CryptDeriveKey failed (error 0x80090009)");
   EXPECT_EQ(machine.core.OpenHandleCount(), 0u);

@@ -20,3 +20,6 @@ include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 
 include(cmake/LinuxPrograms.cmake)
+
+# The includes point down the layers, and the check catches each kind that does not.
+add_test(NAME layers COMMAND ${CMAKE_SOURCE_DIR}/tests/cli/check-layers-catches.sh)

@@ -2,8 +2,9 @@
 tarvel_library(tarvel_platform_win32 platform/win32 tarvel_platform)
 target_link_libraries(tarvel_platform_win32 PUBLIC advapi32 user32 gdi32 shell32 shlwapi setupapi
                                                    cfgmgr32)
-# A static runtime: the exe imports nothing but Windows' own DLLs (Wine refuses the MinGW ones).
-add_link_options(-static -static-libgcc -static-libstdc++)
+# A static runtime for every program over it: the exes import nothing but Windows' own DLLs
+# (Wine refuses the MinGW ones).
+target_link_options(tarvel_platform_win32 INTERFACE -static -static-libgcc -static-libstdc++)
 
 enable_testing()
 file(GLOB wine_checks CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*Check.cpp)

@@ -18,11 +18,7 @@ platform::Registry& Registry() {
   return *platform::Current().registry;
 }
 
-struct KeyTraits {
-  static platform::Handle Invalid() { return 0; }
-  static void Close(platform::Handle key) { Registry().RegCloseKey(key); }
-};
-using UniqueKey = platform::UniqueHandle<KeyTraits>;
+using UniqueKey = platform::UniqueRegKey;
 
 }  // namespace
 

@@ -14,8 +14,8 @@
 #include "platform/Files.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
+#include "platform/SystemDir.h"
 #include "platform/Threads.h"
-#include "service/SystemDir.h"
 
 namespace enforcement {
 
@@ -80,16 +80,6 @@ constexpr char16_t kDigitZeros[] = {
     0xFF10,  // Fullwidth
 };
 
-void SwitchPortableDevicesLogged(bool enable) {
-  try {
-    SwitchPortableDevices(enable);
-  } catch (const DeviceListError& e) {
-    // The tick still ends normally: the next one tries again a second later.
-    std::u16string line = u"\n(VexService) " + e.text();
-    platform::LogW(line.c_str());
-  }
-}
-
 }  // namespace
 
 std::int32_t TagDigitValue(char16_t c) {
@@ -102,7 +92,7 @@ std::int32_t TagDigitValue(char16_t c) {
 
 void ReadTagFile() {
   char16_t path[platform::kMaxPath];
-  service::SystemDirPath(path);
+  platform::SystemDirPath(path);
   platform::Files& files = *platform::Current().files;
   files.PathAppendW(path, kTagFileName);
   files.GetPrivateProfileStringW(u"State", u"key", u"0", TagBuffer.keyText, TagBuffer.capacity,

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/ServiceNames.h"
+
 namespace enforcement {
 
 /// Room for the tag text, in wide characters, terminator included.
@@ -22,12 +24,9 @@ extern std::int32_t DesiredWriteProtect;
 /// The registry value read in the current tick (0 when it cannot be read).
 extern std::int32_t CurrentWriteProtect;
 
-/// Where the write-protect value lives, below HKEY_LOCAL_MACHINE.
-inline constexpr char16_t kWriteProtectKey[] =
-    u"SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies\\";
-inline constexpr char16_t kWriteProtectValue[] = u"WriteProtect";
-/// The tag file, in the system directory.
-inline constexpr char16_t kTagFileName[] = u"ReadTag.ini";
+using platform::kTagFileName;
+using platform::kWriteProtectKey;
+using platform::kWriteProtectValue;
 
 /// Refreshes TagBuffer's key text from [State] "key" of the tag file; a missing or unreadable
 /// file, section or key gives "0".

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/Debug.h"
 #include "platform/Devices.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -12,14 +13,6 @@
 namespace enforcement {
 
 namespace {
-
-struct DevInfoTraits {
-  static platform::Handle Invalid() { return platform::kInvalidHandleValue; }
-  static void Close(platform::Handle set) {
-    platform::Current().devices->SetupDiDestroyDeviceInfoList(set);
-  }
-};
-using UniqueDevInfo = platform::UniqueHandle<DevInfoTraits>;
 
 std::string FormatListError(std::uint32_t error) {
   char buf[64];
@@ -44,8 +37,8 @@ void SwitchPortableDevices(bool enable) {
   platform::Bool found = devices.SetupDiClassGuidsFromNameW(u"WPD", classGuids, 1, &required);
   if (!found || required == 0) return;
 
-  UniqueDevInfo set(devices.SetupDiGetClassDevsW(&classGuids[0], nullptr, platform::kNullHandle,
-                                                 platform::kDigcfPresent));
+  platform::UniqueDevInfo set(devices.SetupDiGetClassDevsW(
+      &classGuids[0], nullptr, platform::kNullHandle, platform::kDigcfPresent));
   if (!set.valid()) throw DeviceListError(platform::Current().threads->GetLastError());
 
   platform::SpDevinfoData device{};
@@ -60,6 +53,16 @@ void SwitchPortableDevices(bool enable) {
       // A device whose status cannot be read is passed over rather than disabled blind.
       devices.CM_Disable_DevNode(device.devInst, 0);
     }
+  }
+}
+
+void SwitchPortableDevicesLogged(bool enable) {
+  try {
+    SwitchPortableDevices(enable);
+  } catch (const DeviceListError& e) {
+    // The caller still ends normally; a poll tick tries again a second later.
+    std::u16string line = u"\n(VexService) " + e.text();
+    platform::LogW(line.c_str());
   }
 }
 

@@ -26,4 +26,9 @@ class DeviceListError : public std::exception {
 /// Throws DeviceListError when the device list cannot be obtained; touches no device then.
 void SwitchPortableDevices(bool enable);
 
+/// SwitchPortableDevices, with a list failure written to the debug log as
+/// "(VexService) SetupDiGetClassDevs failed. (err=N)" and going no further: a poll tick or a
+/// control request must finish, and the service never ends for it.
+void SwitchPortableDevicesLogged(bool enable);
+
 }  // namespace enforcement

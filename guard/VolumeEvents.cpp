@@ -1,9 +1,9 @@
 // The guard's run-time toggles and its handling of device-change broadcasts.
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <string>
 
-#include "enforcement/PortableDevices.h"
 #include "guard/VolumeGuard.h"
 #include "platform/Debug.h"
 #include "platform/Platform.h"
@@ -20,16 +20,7 @@ namespace {
 
 constexpr std::uint32_t kArrivalPauseMs = 100;
 
-// The list failure of the portable-device switch is written to the debug log and goes no
-// further: a control request or a poll tick must finish, and the service never ends for it.
-void EnablePortableDevicesLogged() {
-  try {
-    enforcement::SwitchPortableDevices(true);
-  } catch (const enforcement::DeviceListError& e) {
-    std::u16string line = u"\n(VexService) " + e.text();
-    platform::LogW(line.c_str());
-  }
-}
+std::atomic<RemovableReleaseHook> AfterRemovableRelease{nullptr};
 
 // The unit mask of a volume arrival broadcast. The broadcast is read field by field, each only
 // once its size field shows that the broadcast reaches that far, so nothing past its end is
@@ -64,7 +55,7 @@ bool VolumeGuard::SetRemovableLock(bool on) {
   } else {
     RemovableLock = 0;
     ReleaseSweep(kSweepRemovable);
-    EnablePortableDevicesLogged();
+    if (RemovableReleaseHook hook = AfterRemovableRelease.load(); hook != nullptr) hook();
   }
   return true;
 }
@@ -141,6 +132,10 @@ std::int32_t VolumeGuard::OnDeviceChange(std::uint32_t event, const void* data) 
     platform::LogW(u"\n(VexService) Device remove complete");
   }
   return 1;
+}
+
+void SetAfterRemovableRelease(RemovableReleaseHook hook) {
+  AfterRemovableRelease = hook;
 }
 
 }  // namespace guard

@@ -263,6 +263,7 @@ void ResetProcessState() {
   guard.arrivalIndex = 0;
   VolumeGuard::RemovableLock = 0;
   VolumeGuard::OpticalLock = 0;
+  SetAfterRemovableRelease(nullptr);
 }
 
 }  // namespace guard

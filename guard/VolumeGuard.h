@@ -59,12 +59,6 @@ class VolumeGuard {
   /// Handles a WM_DEVICECHANGE; data is the broadcast (read only for an arrival). Returns 1.
   std::int32_t OnDeviceChange(std::uint32_t event, const void* data);
 
-  /// Start-up: poll timer, policy file, then the flags and the first lock pass under the guard
-  /// lock (defined by policy/).
-  void StartGuard();
-  /// Decodes the decrypted State value into the two flags (defined by policy/).
-  SweepFlags ReadLockState();
-
   /// The guard lock, for callers that must run several operations as one unit.
   platform::RecursiveLock& Mutex() { return mutex_; }
 
@@ -111,8 +105,14 @@ class VolumeGuard {
 /// The one guard of the process.
 VolumeGuard& TheVolumeGuard();
 
+/// What SetRemovableLock(false) runs once the removable volumes are released: the service
+/// installs the portable-device switch (a layer above the guard) at process start.
+using RemovableReleaseHook = void (*)();
+/// Installs the hook; null runs nothing. Set before the guard's first toggle.
+void SetAfterRemovableRelease(RemovableReleaseHook hook);
+
 /// The guard as a new process has it: the one guard's handles closed through the installed
-/// platform, its slots, counts and arrival index cleared, and both lock flags clear.
+/// platform, its slots, counts and arrival index cleared, both lock flags clear and no hook.
 void ResetProcessState();
 
 }  // namespace guard

@@ -1,17 +1,21 @@
-// Move-only ownership of short-lived platform handles, with the failure value per kind.
+// Move-only ownership of platform handles, and the traits of every kind the code owns: what
+// marks a failed open and how each kind is released, always through the installed platform.
 #pragma once
 
 #include <utility>
 
+#include "platform/Crypto.h"
+#include "platform/Devices.h"
 #include "platform/Platform.h"
+#include "platform/Registry.h"
 #include "platform/Threads.h"
 #include "platform/Types.h"
 
 namespace platform {
 
-/// Traits: static Handle Invalid(); static void Close(Handle). Close must preserve the
-/// calling thread's last error, so that a caller can still read the error of the call
-/// that failed after the handle went out of scope.
+/// Traits: static Handle Invalid(); static void Close(Handle). The calling thread's last error
+/// is kept across every close here, so that a caller can still read the error of the call that
+/// failed after the handles of the earlier calls have gone out of scope.
 template <typename Traits>
 class UniqueHandle {
  public:
@@ -32,8 +36,6 @@ class UniqueHandle {
   void reset(Handle h = Traits::Invalid()) {
     Handle old = std::exchange(handle_, h);
     if (old == Traits::Invalid()) return;
-    // Preserve the last error: a caller reads the error of the call that failed after the
-    // handles of the earlier calls have gone out of scope.
     Threads& threads = *Current().threads;
     const std::uint32_t error = threads.GetLastError();
     Traits::Close(old);
@@ -43,5 +45,50 @@ class UniqueHandle {
  private:
   Handle handle_ = Traits::Invalid();
 };
+
+/// Events, threads, processes and file mappings: null on failure, closed with CloseHandle.
+struct KernelHandleTraits {
+  static Handle Invalid() { return kNullHandle; }
+  static void Close(Handle h) { Current().threads->CloseHandle(h); }
+};
+/// Files and volumes from CreateFileW: INVALID_HANDLE_VALUE on failure, closed with CloseHandle.
+struct FileHandleTraits {
+  static Handle Invalid() { return kInvalidHandleValue; }
+  static void Close(Handle h) { Current().threads->CloseHandle(h); }
+};
+/// Registry keys from RegOpenKeyExW and RegCreateKeyExW, closed with RegCloseKey.
+struct RegKeyTraits {
+  static Handle Invalid() { return 0; }
+  static void Close(Handle key) { Current().registry->RegCloseKey(key); }
+};
+/// Device information sets from SetupDiGetClassDevsW, destroyed with
+/// SetupDiDestroyDeviceInfoList.
+struct DevInfoTraits {
+  static Handle Invalid() { return kInvalidHandleValue; }
+  static void Close(Handle set) { Current().devices->SetupDiDestroyDeviceInfoList(set); }
+};
+/// CryptoAPI contexts from CryptAcquireContextW, released with CryptReleaseContext.
+struct CryptProviderTraits {
+  static Handle Invalid() { return 0; }
+  static void Close(Handle h) { Current().crypto->CryptReleaseContext(h, 0); }
+};
+/// Hash objects from CryptCreateHash, destroyed with CryptDestroyHash.
+struct CryptHashTraits {
+  static Handle Invalid() { return 0; }
+  static void Close(Handle h) { Current().crypto->CryptDestroyHash(h); }
+};
+/// Keys from CryptGetUserKey, CryptGenKey or CryptDeriveKey, destroyed with CryptDestroyKey.
+struct CryptKeyTraits {
+  static Handle Invalid() { return 0; }
+  static void Close(Handle h) { Current().crypto->CryptDestroyKey(h); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueRegKey = UniqueHandle<RegKeyTraits>;
+using UniqueDevInfo = UniqueHandle<DevInfoTraits>;
+using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
+using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
+using UniqueCryptKey = UniqueHandle<CryptKeyTraits>;
 
 }  // namespace platform

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/CryptHandles.h"
 #include "platform/Crypto.h"
 #include "platform/Debug.h"
 #include "platform/Platform.h"

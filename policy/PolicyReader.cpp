@@ -17,12 +17,6 @@ namespace policy {
 
 namespace {
 
-struct FileTraits {
-  static platform::Handle Invalid() { return platform::kInvalidHandleValue; }
-  static void Close(platform::Handle file) { platform::Current().threads->CloseHandle(file); }
-};
-using UniqueFile = platform::UniqueHandle<FileTraits>;
-
 void StoreText(char16_t* slot, std::u16string_view stored) {
   if (stored.empty()) return;
   std::copy(stored.begin(), stored.end(), slot);
@@ -86,8 +80,8 @@ void StorePolicyLine(const PolicyLineDigest& line, PolicyRecord& record) {
 bool PolicyReader::ParsePolicyFile(const char16_t* path, PolicyRecord* record) {
   if (path == nullptr || record == nullptr) return false;
   platform::Platform& p = platform::Current();
-  UniqueFile file(p.files->CreateFileW(path, platform::kGenericRead, 0, platform::kOpenExisting,
-                                       platform::kFileAttributeNormal));
+  platform::UniqueFileHandle file(p.files->CreateFileW(
+      path, platform::kGenericRead, 0, platform::kOpenExisting, platform::kFileAttributeNormal));
   if (!file.valid()) {
     platform::LogW(u"\n(VexService) Internal open fail!");
     return false;

@@ -8,11 +8,11 @@
 #include "guard/VolumeGuard.h"
 #include "platform/Files.h"
 #include "platform/Platform.h"
+#include "platform/SystemDir.h"
 #include "platform/Text.h"
 #include "platform/Threads.h"
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
-#include "service/SystemDir.h"
 
 namespace policy {
 
@@ -46,40 +46,35 @@ void FormatPolicyPath(char16_t (&path)[platform::kMaxPath], const char16_t* dir,
 
 }  // namespace
 
-}  // namespace policy
-
-namespace guard {
-
-void VolumeGuard::StartGuard() {
-  service::DetectWow64();
+void StartGuard(guard::VolumeGuard& guard) {
+  platform::DetectWow64();
 
   // The poll starts before the policy is read; its first tick comes a second later. Failures
   // here go unnoticed: the service then runs without the poll.
   platform::Threads& threads = *platform::Current().threads;
-  policy::PolicyTimerQueue = threads.CreateTimerQueue();
-  threads.CreateTimerQueueTimer(&policy::PolicyPollTimer, policy::PolicyTimerQueue,
-                                enforcement::PollPolicy, this, policy::kPollPeriodMs,
-                                policy::kPollPeriodMs, platform::kWtExecuteDefault);
+  PolicyTimerQueue = threads.CreateTimerQueue();
+  threads.CreateTimerQueueTimer(&PolicyPollTimer, PolicyTimerQueue, enforcement::PollPolicy, &guard,
+                                kPollPeriodMs, kPollPeriodMs, platform::kWtExecuteDefault);
 
   char16_t dir[platform::kMaxPath];
-  service::SystemDirPath(dir);
+  platform::SystemDirPath(dir);
   char16_t path[platform::kMaxPath];
-  policy::FormatPolicyPath(path, dir, policy::kPolicyFileName);
-  if (!policy::LoadPolicyFile(path)) {
-    policy::FormatPolicyPath(path, dir, policy::kFallbackPolicyFileName);
-    policy::LoadPolicyFile(path);
+  FormatPolicyPath(path, dir, kPolicyFileName);
+  if (!LoadPolicyFile(path)) {
+    FormatPolicyPath(path, dir, kFallbackPolicyFileName);
+    LoadPolicyFile(path);
   }
   // Whatever the loads returned: a State read from an incomplete file still takes effect. The
   // flags and the first pass are one unit under the guard lock: a poll tick that came due while
   // the loads ran (a new key container, a slow disk) either finishes its lock-and-release pulse
   // first, or runs after the pass and sees the flags the policy set.
-  std::lock_guard unit(Mutex());
-  LockSweep(ReadLockState());
+  std::lock_guard unit(guard.Mutex());
+  guard.LockSweep(ReadLockState());
 }
 
-SweepFlags VolumeGuard::ReadLockState() {
-  char16_t state[policy::kEntryUnits] = {};
-  if (!policy::DecryptPolicyValue(u"State", state)) return 0x00;
+guard::SweepFlags ReadLockState() {
+  char16_t state[kEntryUnits] = {};
+  if (!DecryptPolicyValue(u"State", state)) return 0x00;
   std::u16string_view text(state);
   std::uint8_t removable = 1;
   std::uint8_t optical = 1;
@@ -92,9 +87,9 @@ SweepFlags VolumeGuard::ReadLockState() {
     removable = 0;
   }
   // Anything else, the empty text and a wrong key's output included, locks both kinds.
-  RemovableLock = removable;
-  OpticalLock = optical;
-  return (removable ? kSweepRemovable : 0) | (optical ? kSweepOptical : 0);
+  guard::VolumeGuard::RemovableLock = removable;
+  guard::VolumeGuard::OpticalLock = optical;
+  return (removable ? guard::kSweepRemovable : 0) | (optical ? guard::kSweepOptical : 0);
 }
 
-}  // namespace guard
+}  // namespace policy

@@ -5,18 +5,20 @@
 #include "platform/Debug.h"
 #include "platform/Platform.h"
 #include "platform/ServiceControl.h"
+#include "platform/SystemDir.h"
 #include "policy/PolicyFile.h"
+#include "policy/StartGuard.h"
 #include "service/ServiceLifecycle.h"
 #include "service/ServiceState.h"
-#include "service/SystemDir.h"
 
 namespace service {
 
 void InitialiseProcess() {
-  ResolveIsWow64ProcessPtr();
+  platform::ResolveIsWow64ProcessPtr();
   ServiceTable[0] = platform::ServiceTableEntry{kServiceName, ServiceMain};
   ServiceTable[1] = platform::ServiceTableEntry{nullptr, nullptr};
   guard::TheVolumeGuard();
+  ConnectSubsystems();
 }
 
 int EntryRoutine(platform::Handle instance, platform::Handle prevInstance) {
@@ -25,7 +27,7 @@ int EntryRoutine(platform::Handle instance, platform::Handle prevInstance) {
 
   // All start-up work (WOW64, poll timer, policy, first lock pass) is done before the process
   // connects to the Service Control Manager.
-  guard::TheVolumeGuard().StartGuard();
+  policy::StartGuard(guard::TheVolumeGuard());
 
   // This thread becomes the control dispatcher until the service has stopped; it fails at once
   // when the process was not started by the Service Control Manager.

@@ -6,8 +6,8 @@
 namespace service {
 
 /// Process-wide initialisation, run before the entry routine in this order: looks up
-/// IsWow64Process, fills the service table, constructs the one VolumeGuard (both flags clear).
-/// Needs the installed platform.
+/// IsWow64Process, fills the service table, constructs the one VolumeGuard (both flags clear),
+/// connects the subsystems. Needs the installed platform.
 void InitialiseProcess();
 
 /// The entry routine of the service process, the body of its WinMain (the command line and the

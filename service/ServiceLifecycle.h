@@ -4,19 +4,19 @@
 
 #include <cstdint>
 
+#include "platform/ServiceNames.h"
 #include "platform/Types.h"
 
 namespace service {
 
-/// Control codes the handler acts on. 1 and 5 are the platform's stop and shutdown; 128 to 131
-/// and 255 are this service's own.
-inline constexpr std::uint32_t kControlStop = 1;
-inline constexpr std::uint32_t kControlShutdown = 5;
-inline constexpr std::uint32_t kControlRemovableLockOn = 128;
-inline constexpr std::uint32_t kControlRemovableLockOff = 129;
-inline constexpr std::uint32_t kControlOpticalLockOn = 130;
-inline constexpr std::uint32_t kControlOpticalLockOff = 131;
-inline constexpr std::uint32_t kControlStopService = 255;
+/// Control codes the handler acts on.
+using platform::kControlOpticalLockOff;
+using platform::kControlOpticalLockOn;
+using platform::kControlRemovableLockOff;
+using platform::kControlRemovableLockOn;
+using platform::kControlShutdown;
+using platform::kControlStop;
+using platform::kControlStopService;
 
 /// Check points and wait hints of the reports made while starting and stopping.
 inline constexpr std::uint32_t kStartWaitHintMs = 3000;

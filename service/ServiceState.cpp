@@ -2,9 +2,10 @@
 #include "service/ServiceState.h"
 
 #include "enforcement/PolicyPoll.h"
+#include "enforcement/PortableDevices.h"
 #include "guard/VolumeGuard.h"
+#include "platform/SystemDir.h"
 #include "policy/StartGuard.h"
-#include "service/SystemDir.h"
 
 namespace service {
 
@@ -31,14 +32,19 @@ void ResetProcessState() {
   StopSignalled = false;
   WorkerThread = platform::kNullHandle;
   NotifyWindow = platform::kNullHandle;
-  IsWow64 = 0;
+}
+
+void ConnectSubsystems() {
+  guard::SetAfterRemovableRelease([] { enforcement::SwitchPortableDevicesLogged(true); });
 }
 
 void ResetWholeProcess() {
+  platform::ResetProcessState();
   guard::ResetProcessState();
-  policy::ResetProcessState();
   enforcement::ResetProcessState();
+  policy::ResetProcessState();
   ResetProcessState();
+  ConnectSubsystems();
 }
 
 }  // namespace service

@@ -6,13 +6,12 @@
 #include <cstdint>
 
 #include "platform/ServiceControl.h"
+#include "platform/ServiceNames.h"
 #include "platform/Types.h"
 
 namespace service {
 
-/// The service's name: the service table's name, the handler registration's name and the
-/// hidden window's title.
-inline constexpr char16_t kServiceName[] = u"Tarvel Service";
+using platform::kServiceName;
 
 /// Entry 0: "Tarvel Service" and ServiceMain; entry 1: the terminator. Filled by
 /// InitialiseProcess before the entry routine runs.
@@ -41,12 +40,17 @@ extern std::atomic<platform::Handle> WorkerThread;
 /// The hidden notification window; stays null when it could not be created.
 extern std::atomic<platform::Handle> NotifyWindow;
 
-/// Puts every variable above, and IsWow64, back to its initial value.
+/// Puts every variable above back to its initial value.
 void ResetProcessState();
 
-/// The whole process as a new one has it: the guard (its handles closed through the installed
-/// platform), the policy, the poll and the service. Tests, the fuzz targets, the benchmarks and
-/// the simulator call it before and after each run on a machine.
+/// Connects what a lower layer calls through a hook: the guard's release of the removable lock
+/// runs the portable-device switch. Part of InitialiseProcess.
+void ConnectSubsystems();
+
+/// The whole process as a new one has it once InitialiseProcess has connected the subsystems:
+/// IsWow64, the guard (its handles closed through the installed platform), the poll, the
+/// policy and the service. Tests, the fuzz targets, the benchmarks and the simulator call it
+/// before and after each run on a machine.
 void ResetWholeProcess();
 
 }  // namespace service

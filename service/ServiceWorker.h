@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
+#include "platform/ServiceNames.h"
 #include "platform/Types.h"
 
 namespace service {
 
-/// The hidden window's class.
-inline constexpr char16_t kNotifyWindowClass[] = u"MainWndClass";
+using platform::kNotifyWindowClass;
 
 /// Starts the worker thread (ServiceWorkerMain) and stores its handle in WorkerThread.
 /// 1 when a thread was started, else 0.

@@ -10,6 +10,7 @@
 
 #include "guard/VolumeGuard.h"
 #include "platform/Registry.h"
+#include "platform/SystemDir.h"
 #include "platform/Text.h"
 #include "platform/Windowing.h"
 #include "platform/sim/SimMachine.h"
@@ -17,7 +18,6 @@
 #include "policy/PolicyFile.h"
 #include "service/ServiceEntry.h"
 #include "service/ServiceState.h"
-#include "service/SystemDir.h"
 #include "tools/tarvelctl/PolicyWriter.h"
 
 namespace simulator {
@@ -26,9 +26,8 @@ namespace {
 
 constexpr platform::Handle kInstance = 0x400000;
 constexpr char16_t kSystemFolder[] = u"C:\\Windows\\system32";
-constexpr char16_t kWriteProtectKey[] =
-    u"SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies";
-constexpr char16_t kWriteProtectValue[] = u"WriteProtect";
+using platform::kWriteProtectKey;
+using platform::kWriteProtectValue;
 
 const char* TypeName(std::uint32_t type) {
   static const char* const kNames[] = {"unknown", "noroot", "removable", "fixed",
@@ -70,7 +69,8 @@ std::u16string SystemFile(const char* name) {
 }
 
 void WriteTag(platform::sim::SimMachine& sim, const std::string& text) {
-  sim.files.SetTextFileUtf8(SystemFile("ReadTag.ini"), "[State]\r\nkey=" + text + "\r\n");
+  sim.files.SetTextFileUtf8(std::u16string(kSystemFolder) + u"\\" + platform::kTagFileName,
+                            "[State]\r\nkey=" + text + "\r\n");
 }
 
 // The nine-line policy file whose State decrypts to state, whatever that text is (the tool
@@ -156,7 +156,8 @@ std::string Describe(const Event& e) {
 // Delivers one event; returns a note when it could not be delivered.
 std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
   auto broadcast = [&](std::uint32_t event, char letter) -> std::string {
-    platform::Handle window = sim.windowing.FindWindowW(u"MainWndClass", u"Tarvel Service");
+    platform::Handle window =
+        sim.windowing.FindWindowW(platform::kNotifyWindowClass, platform::kServiceName);
     if (window == platform::kNullHandle) return "no notification window to send it to";
     platform::DevBroadcastVolume volume{sizeof(platform::DevBroadcastVolume),
                                         platform::kDbtDevtypVolume, 0, 1u << (letter - 'A'), 0};
@@ -184,7 +185,8 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
                             e.code);
       return "";
     case Event::Kind::PostClose: {
-      platform::Handle window = sim.windowing.FindWindowW(u"MainWndClass", u"Tarvel Service");
+      platform::Handle window =
+          sim.windowing.FindWindowW(platform::kNotifyWindowClass, platform::kServiceName);
       if (window == platform::kNullHandle ||
           !sim.windowing.PostMessageW(window, platform::kWmClose, 0, 0)) {
         return "no notification window to post to";

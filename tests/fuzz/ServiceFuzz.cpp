@@ -231,7 +231,7 @@ class Run {
     return wow64_ ? u"C:\\Windows\\SysWOW64\\" : u"C:\\Windows\\system32\\";
   }
   void WriteTag(const std::string& key) {
-    sim_.files.SetTextFileUtf8(Dir() + u"ReadTag.ini", "[State]\r\nkey=" + key + "\r\n");
+    sim_.files.SetTextFileUtf8(Dir() + platform::kTagFileName, "[State]\r\nkey=" + key + "\r\n");
   }
   void Control();
   void Broadcast(std::uint32_t event, char letter, std::uint8_t form);
@@ -369,7 +369,7 @@ void Run::Broadcast(std::uint32_t event, char letter, std::uint8_t form) {
 }
 
 void Run::Tag(std::uint8_t choice) {
-  const std::u16string path = Dir() + u"ReadTag.ini";
+  const std::u16string path = Dir() + platform::kTagFileName;
   Trace(sim_, "tag file choice %d", choice % 17);
   switch (choice % 17) {
     case 10:

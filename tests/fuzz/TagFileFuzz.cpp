@@ -13,7 +13,7 @@
 #include "guard/VolumeGuard.h"
 #include "platform/Devices.h"
 #include "platform/Registry.h"
-#include "service/SystemDir.h"
+#include "platform/SystemDir.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::uint32_t before = ArrangeValue(sim.registry, setup & 0x0F);
   const auto stored = sim.registry.Value(kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue);
-  service::IsWow64 = wow64 ? 1 : 0;
+  platform::IsWow64 = wow64 ? 1 : 0;
   sim.files.SetFile(
       wow64 ? u"C:\\Windows\\SysWOW64\\ReadTag.ini" : u"C:\\Windows\\system32\\ReadTag.ini",
       std::vector<std::uint8_t>(input.rest(), input.rest() + input.restSize()));

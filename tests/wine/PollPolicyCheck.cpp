@@ -5,10 +5,11 @@
 
 #include "enforcement/PolicyPoll.h"
 #include "platform/Registry.h"
+#include "platform/ServiceNames.h"
+#include "platform/SystemDir.h"
 #include "platform/Text.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WindowsSupport.h"
-#include "service/SystemDir.h"
 #include "tests/wine/WineCheck.h"
 
 using winecheck::Check;
@@ -16,12 +17,10 @@ using winecheck::CheckEq;
 
 namespace {
 
-constexpr char16_t kPoliciesKey[] = u"SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies";
-
 std::u16string TagPath() {
   char16_t dir[platform::kMaxPath];
-  service::SystemDirPath(dir);
-  return std::u16string(dir) + u"ReadTag.ini";
+  platform::SystemDirPath(dir);
+  return std::u16string(dir) + platform::kTagFileName;
 }
 
 #if defined(_WIN64)
@@ -73,15 +72,15 @@ bool WriteDecoyTag(const std::string& key) {
 // cannot be read, -2 when it is not a 4-byte REG_DWORD.
 long long QueryValue(REGSAM view = 0) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, platform::win32::W(kPoliciesKey), 0,
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, platform::win32::W(platform::kWriteProtectKey), 0,
                       KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
     return -1;
   }
   DWORD type = 0;
   DWORD value = 0;
   DWORD size = sizeof value;
-  LSTATUS status = ::RegQueryValueExW(key, L"WriteProtect", nullptr, &type,
-                                      reinterpret_cast<BYTE*>(&value), &size);
+  LSTATUS status = ::RegQueryValueExW(key, platform::win32::W(platform::kWriteProtectValue),
+                                      nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   ::RegCloseKey(key);
   if (status != ERROR_SUCCESS) return -1;
   if (type != REG_DWORD || size != 4) return -2;
@@ -151,14 +150,14 @@ int main() {
 
   // The system directory: the shell's system folder for a 64-bit process; under WOW64 (the
   // shipped i686 build on 64-bit Windows) SysWOW64 beside it, as the real kernel32 reports.
-  service::ResolveIsWow64ProcessPtr();
-  Check(service::IsWow64ProcessPtr != nullptr, "kernel32 exports IsWow64Process");
-  service::DetectWow64();
+  platform::ResolveIsWow64ProcessPtr();
+  Check(platform::IsWow64ProcessPtr != nullptr, "kernel32 exports IsWow64Process");
+  platform::DetectWow64();
   CheckEq(
-      service::IsWow64, kUnderWow64,
+      platform::IsWow64, kUnderWow64,
       kUnderWow64 ? "an i686 process runs under WOW64" : "an x86_64 process is not under WOW64");
   char16_t dir[platform::kMaxPath];
-  service::SystemDirPath(dir);
+  platform::SystemDirPath(dir);
   std::u16string expected = ExpectedSystemDir();
   Check(platform::CompareIgnoringAsciiCase(dir, expected.c_str()) == 0,
         kUnderWow64 ? "SystemDirPath is SysWOW64 with a backslash"

@@ -106,9 +106,9 @@ void AddServiceCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
     std::uint32_t onCode;
   };
   for (Toggle t : {Toggle{"removable", "Switch the removable-volume lock on (128) or off (129)",
-                          kControlRemovableOn},
+                          kControlRemovableLockOn},
                    Toggle{"optical", "Switch the optical-volume lock on (130) or off (131)",
-                          kControlOpticalOn}}) {
+                          kControlOpticalLockOn}}) {
     auto value = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand(t.name, t.help);
     cmd->add_option("state", *value, "on or off")->required()->check(CLI::IsMember({"on", "off"}));

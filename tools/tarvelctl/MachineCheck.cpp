@@ -41,20 +41,6 @@ constexpr char kVolumes[] = "Volumes";
 constexpr char kWriteProtection[] = "Write protection";
 constexpr char kDevices[] = "Portable devices";
 
-struct VolumeHandleTraits {
-  static platform::Handle Invalid() { return platform::kInvalidHandleValue; }
-  static void Close(platform::Handle h) { platform::Current().threads->CloseHandle(h); }
-};
-using VolumeHandle = platform::UniqueHandle<VolumeHandleTraits>;
-
-struct DevInfoTraits {
-  static platform::Handle Invalid() { return platform::kInvalidHandleValue; }
-  static void Close(platform::Handle set) {
-    platform::Current().devices->SetupDiDestroyDeviceInfoList(set);
-  }
-};
-using DevInfoSet = platform::UniqueHandle<DevInfoTraits>;
-
 std::string Utf8(const std::u16string& text) {
   return platform::ToUtf8(text);
 }
@@ -418,8 +404,9 @@ class Checker {
       // itself, so the open meets the real file).
       std::u16string staged = host_.Stage(path, {});
       platform::Files& files = *platform::Current().files;
-      VolumeHandle h(files.CreateFileW(staged.c_str(), platform::kGenericRead, 0,
-                                       platform::kOpenExisting, platform::kFileAttributeNormal));
+      platform::UniqueFileHandle h(files.CreateFileW(staged.c_str(), platform::kGenericRead, 0,
+                                                     platform::kOpenExisting,
+                                                     platform::kFileAttributeNormal));
       std::uint32_t error = h.valid() ? 0 : platform::Current().threads->GetLastError();
       facts.Set("file", path).Set("readable", false);
       Add(kPolicy, "policy.file", CheckResult::kUnknown,
@@ -474,7 +461,7 @@ class Checker {
     char16_t path[guard::kVolumePathSize];
     guard::InitVolumePath(path);
     guard::AppendDriveLetter(path, letter[0] - 'A');
-    VolumeHandle h(guard::OpenVolume(path));
+    platform::UniqueFileHandle h(guard::OpenVolume(path));
     const std::uint32_t error = h.valid() ? 0 : platform::Current().threads->GetLastError();
     h.reset();
     const std::string what = letter + ": " + kind.why + ", ";
@@ -662,7 +649,7 @@ class Checker {
       return;
     }
     facts.Set("classPresent", true);
-    DevInfoSet set(
+    platform::UniqueDevInfo set(
         d.SetupDiGetClassDevsW(&guids[0], nullptr, platform::kNullHandle, platform::kDigcfPresent));
     if (!set.valid()) {
       std::uint32_t error = platform::Current().threads->GetLastError();

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "platform/CryptHandles.h"
 #include "platform/Crypto.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"

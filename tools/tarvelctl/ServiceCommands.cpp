@@ -42,13 +42,13 @@ int Fail(ServiceManager& services, ToolContext& ctx, const std::string& what, st
 
 const char* LockCodeText(std::uint32_t code) {
   switch (code) {
-    case kControlRemovableOn:
+    case kControlRemovableLockOn:
       return "removable lock on";
-    case kControlRemovableOff:
+    case kControlRemovableLockOff:
       return "removable lock off";
-    case kControlOpticalOn:
+    case kControlOpticalLockOn:
       return "optical lock on";
-    case kControlOpticalOff:
+    case kControlOpticalLockOff:
       return "optical lock off";
     default:
       return "custom code";
@@ -76,9 +76,9 @@ int StopAndWait(const ServiceStatusInfo& before, std::uint32_t timeoutMs, Servic
     error = WaitWhile(kServiceStartPending, deadline, services, &status);
     if (error != 0) return Fail(services, ctx, "cannot query " + Name(), error);
   }
-  error = services.Control(kControlStop, &status);
+  error = services.Control(kControlStopService, &status);
   if (error == 0) {
-    ctx.out << "Sent code " << kControlStop << "; " << Name() << " reports "
+    ctx.out << "Sent code " << kControlStopService << "; " << Name() << " reports "
             << StateName(status.state) << ".\n";
   } else if (error != kErrorServiceNotActive && error != kErrorServiceCannotAcceptCtrl) {
     // Not active: it stopped meanwhile. Cannot accept: it is stopping already.

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/ServiceNames.h"
+
 namespace tarvelctl {
 
 /// The service's name, display name and service-table name alike.
-inline constexpr char16_t kServiceName[] = u"Tarvel Service";
+using platform::kServiceName;
 
 /// Win32 error codes the commands tell apart.
 inline constexpr std::uint32_t kErrorAccessDenied = 5;

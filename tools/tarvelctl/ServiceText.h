@@ -14,11 +14,11 @@ inline constexpr std::uint32_t kServiceStopPending = 3;
 inline constexpr std::uint32_t kServiceRunning = 4;
 
 /// The service's custom control codes.
-inline constexpr std::uint32_t kControlRemovableOn = 128;
-inline constexpr std::uint32_t kControlRemovableOff = 129;
-inline constexpr std::uint32_t kControlOpticalOn = 130;
-inline constexpr std::uint32_t kControlOpticalOff = 131;
-inline constexpr std::uint32_t kControlStop = 255;
+using platform::kControlOpticalLockOff;
+using platform::kControlOpticalLockOn;
+using platform::kControlRemovableLockOff;
+using platform::kControlRemovableLockOn;
+using platform::kControlStopService;
 
 /// "RUNNING", "STOP_PENDING", ... or "state N" for a value Windows does not define.
 std::string StateName(std::uint32_t state);

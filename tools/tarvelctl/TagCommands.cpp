@@ -76,7 +76,7 @@ int RunWriteProtect(const WriteProtectRequest& request, ToolContext& ctx) {
   if (!dir) dir = ServiceTagDirectory(ctx, &exitCode);
   if (!dir) return exitCode;
 
-  std::string path = JoinLocalPath(*dir, kTagFileName);
+  std::string path = JoinLocalPath(*dir, platform::ToUtf8(kTagFileName));
   std::string error;
   std::string existing;
   if (LocalFileExists(path)) {

@@ -4,9 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ServiceNames.h"
+
 namespace tarvelctl {
 
-inline constexpr char kTagFileName[] = "ReadTag.ini";
+using platform::kTagFileName;
 
 /// The folder below the Windows directory in which the service reads its tag file, spelled as
 /// the tool must open it: "SysWOW64" for a 32-bit service on 64-bit Windows; otherwise the

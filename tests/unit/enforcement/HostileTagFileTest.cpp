@@ -8,8 +8,8 @@
 
 #include "enforcement/PolicyPoll.h"
 #include "guard/VolumeGuard.h"
+#include "platform/SystemDir.h"
 #include "platform/sim/SimMachine.h"
-#include "service/SystemDir.h"
 #include "tests/unit/support/ResourceMeter.h"
 
 namespace enforcement {
@@ -62,7 +62,7 @@ TEST(HostileTagFileTest, BinaryGarbage) {
     SCOPED_TRACE(row.name);
     SimMachine machine;
     machine.Install();
-    service::IsWow64 = 0;
+    platform::IsWow64 = 0;
     machine.devices.AddClass(u"WPD", platform::sim::kWpdClassGuid);
     std::uint32_t wpd = machine.devices.AddDevice(platform::sim::kWpdClassGuid);
     machine.files.SetFile(kTagPath, row.bytes);

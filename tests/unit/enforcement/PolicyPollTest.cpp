@@ -11,9 +11,9 @@
 
 #include "guard/VolumeGuard.h"
 #include "platform/Registry.h"
+#include "platform/SystemDir.h"
 #include "platform/sim/SimMachine.h"
 #include "service/ServiceState.h"
-#include "service/SystemDir.h"
 
 namespace enforcement {
 namespace {
@@ -116,9 +116,9 @@ TEST_F(PolicyPollTest, TagTextGivesTheDesiredValue) {
 TEST_F(PolicyPollTest, UnderWow64TheTagComesFromSysWow64) {
   machine.files.SetTextFileUtf16(kTagPath, u"[State]\nkey=1\n");
   machine.files.SetTextFileUtf16(u"C:\\Windows\\SysWOW64\\ReadTag.ini", u"[State]\nkey=2\n");
-  service::IsWow64 = 1;
+  platform::IsWow64 = 1;
   Tick();
-  service::IsWow64 = 0;
+  platform::IsWow64 = 0;
   EXPECT_EQ(Value(), 2u);
   EXPECT_FALSE(WpdDisabled());
 }
@@ -265,7 +265,8 @@ TEST_F(PolicyPollTest, OverlappingTickIsSkipped) {
 // When the device list cannot be had, the tick logs one wide line and ends normally; without
 // the class at all, no device is touched and nothing is logged.
 TEST_F(PolicyPollTest, DeviceListFailureIsLoggedAndTheTickEnds) {
-  machine.core.FailCall("SetupDiGetClassDevsW", platform::kErrorInvalidParameter);
+  machine.core.FailCall(platform::sim::Fault::kSetupDiGetClassDevsW,
+                        platform::kErrorInvalidParameter);
   Tick();
   ASSERT_EQ(machine.core.DebugLines().size(), 1u);
   EXPECT_TRUE(machine.core.DebugLines()[0].wide);

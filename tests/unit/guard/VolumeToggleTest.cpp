@@ -5,6 +5,7 @@
 
 #include "GuardTestSupport.h"
 #include "platform/sim/SimDevices.h"
+#include "service/ServiceState.h"
 
 namespace guard {
 namespace {
@@ -32,10 +33,14 @@ void StartWith(SimMachine& m, VolumeGuard& g, bool removable, bool optical) {
 
 class VolumeToggleTest : public ::testing::Test {
  protected:
+  // A process as the service's start leaves it: flags clear, the portable-device switch
+  // connected to the guard's release of the removable lock.
   VolumeToggleTest() {
     machine.Install();
+    service::ResetWholeProcess();
     AddDrives(machine);
   }
+  ~VolumeToggleTest() override { service::ResetWholeProcess(); }
 
   void Start(bool removable, bool optical) { StartWith(machine, guard, removable, optical); }
 
@@ -125,7 +130,7 @@ TEST_F(VolumeToggleTest, RemovableOffEnablesPortableDevices) {
 // The device list failing ends neither the toggle nor the service: it is one log line.
 TEST_F(VolumeToggleTest, DeviceListFailureIsLoggedAndSurvived) {
   machine.devices.AddClass(u"WPD", kWpdClassGuid);
-  machine.core.FailCall("SetupDiGetClassDevsW", 87, 0, 1);
+  machine.core.FailCall(platform::sim::Fault::kSetupDiGetClassDevsW, 87, 0, 1);
   Start(true, false);
 
   guard.SetRemovableLock(false);

@@ -57,7 +57,7 @@ TEST_F(StartGuardTest, StateTextSetsTheFlagsAndTheFirstPass) {
     fresh.volumes.SetDrive('F', machine.volumes.Drive('F'));
     fresh.files.SetTextFileUtf16(kDevState, PolicyFileText(row.state), false);
     VolumeGuard guard;
-    guard.StartGuard();
+    policy::StartGuard(guard);
     EXPECT_EQ(guard.GetRemovableLock(), row.removable);
     EXPECT_EQ(guard.GetOpticalLock(), row.optical);
     EXPECT_EQ(fresh.volumes.Drive('E').lockedBy != platform::kNullHandle, row.removable);
@@ -70,7 +70,7 @@ TEST_F(StartGuardTest, StateTextSetsTheFlagsAndTheFirstPass) {
 }
 
 TEST_F(StartGuardTest, PollTimerIsArmedBeforeThePolicyIsRead) {
-  g.StartGuard();
+  policy::StartGuard(g);
   auto journal = machine.core.Journal();
   auto timer = std::find_if(journal.begin(), journal.end(), [](const std::string& l) {
     return l.starts_with("CreateTimerQueueTimer");
@@ -88,7 +88,7 @@ TEST_F(StartGuardTest, PollTimerIsArmedBeforeThePolicyIsRead) {
 
 TEST_F(StartGuardTest, NeitherFileLeavesBothFlagsClear) {
   // Neither file: no State, both flags stay clear, the pass runs with no kind selected.
-  g.StartGuard();
+  policy::StartGuard(g);
   EXPECT_FALSE(g.GetRemovableLock());
   EXPECT_FALSE(g.GetOpticalLock());
   EXPECT_FALSE(Locked('E'));
@@ -98,7 +98,7 @@ TEST_F(StartGuardTest, NeitherFileLeavesBothFlagsClear) {
 
 TEST_F(StartGuardTest, FallbackFileIsReadWhenTheFirstIsMissing) {
   WriteFile(kSysSecurity, PolicyFileText(u"falsetrue"));
-  g.StartGuard();
+  policy::StartGuard(g);
   EXPECT_FALSE(g.GetRemovableLock());
   EXPECT_TRUE(g.GetOpticalLock());
   EXPECT_TRUE(Locked('F'));
@@ -107,7 +107,7 @@ TEST_F(StartGuardTest, FallbackFileIsReadWhenTheFirstIsMissing) {
 
 TEST_F(StartGuardTest, IncompleteFirstFileStillAppliesItsStateWhenTheFallbackIsMissing) {
   WriteFile(kDevState, PolicyFileText(u"truefalse", /*omit=*/u"Jan"));
-  g.StartGuard();
+  policy::StartGuard(g);
   auto logs = Logs();
   EXPECT_NE(std::find(logs.begin(), logs.end(), "\n(VexService) INI information is not correct!"),
             logs.end());
@@ -120,14 +120,14 @@ TEST_F(StartGuardTest, IncompleteFirstFileIsCompletedByTheFallback) {
   WriteFile(kDevState, PolicyFileText(u"falsetrue", /*omit=*/u"Feb"));
   // The fallback supplies only the missing count; the State comes from the first file.
   WriteFile(kSysSecurity, u"Feb=14\r\n");
-  g.StartGuard();
+  policy::StartGuard(g);
   EXPECT_FALSE(g.GetRemovableLock());
   EXPECT_TRUE(g.GetOpticalLock());
 }
 
 TEST_F(StartGuardTest, SystemDirectoryTooLongForThePathIsTreatedAsMissing) {
   machine.files.SetSystemFolder(u"C:\\" + std::u16string(250, u'd'));
-  g.StartGuard();
+  policy::StartGuard(g);
   EXPECT_FALSE(g.GetRemovableLock());
   EXPECT_FALSE(g.GetOpticalLock());
   auto logs = Logs();
@@ -166,7 +166,7 @@ TEST_F(SlowStartUpTest, FirstTickDuringStartUpLeavesThePolicyInForce) {
     std::atomic<std::uint64_t> startedAt{0};
     std::atomic<bool> started{false};
     sim->threads.StartThread("main", [&] {
-      guard::TheVolumeGuard().StartGuard();
+      policy::StartGuard(guard::TheVolumeGuard());
       startedAt = sim->core.NowMs();
       started = true;
     });

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "guard/VolumeGuard.h"
+#include "platform/SystemDir.h"
 #include "platform/sim/SimMachine.h"
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
@@ -18,7 +19,6 @@
 #include "service/ServiceLifecycle.h"
 #include "service/ServiceState.h"
 #include "service/ServiceWorker.h"
-#include "service/SystemDir.h"
 
 namespace service::test {
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "guard/VolumeGuard.h"
 #include "platform/Text.h"
 #include "platform/sim/SimMachine.h"
+#include "policy/StartGuard.h"
 #include "service/ServiceState.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
 #include "tools/tarvelctl/Cli.h"
@@ -273,7 +273,7 @@ TEST(TrustedFileDaclTest, AUserCannotHoldThePolicyFileUnderTheDacl) {
       EXPECT_EQ(platform::sim::SimCore::GetLastError(), 5u);
     }
     guard::VolumeGuard g;
-    g.StartGuard();
+    policy::StartGuard(g);
     EXPECT_EQ(g.GetRemovableLock(), secured);
     EXPECT_EQ(m.volumes.Drive('E').lockedBy != platform::kNullHandle, secured);
     service::ResetWholeProcess();

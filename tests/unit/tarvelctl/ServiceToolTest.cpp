@@ -64,7 +64,7 @@ class ScriptedServices final : public ServiceManager {
     if (auto e = Call("Control " + std::to_string(code))) return e;
     if (status.state == kServiceStopped) return kErrorServiceNotActive;
     if (status.state == kServiceStartPending) return kErrorServiceCannotAcceptCtrl;
-    if (code == kControlStop) status = {kServiceStopPending, 4, 0, 0, 1, 3000, 42};
+    if (code == kControlStopService) status = {kServiceStopPending, 4, 0, 0, 1, 3000, 42};
     *out = status;
     return 0;
   }

@@ -60,7 +60,7 @@ std::uint32_t Win32DebugMonitor::Open(DebugScope scope) {
   Buffer b;
   DWORD error = 0;
   // A name that exists already belongs to another monitor: the objects are not shared.
-  auto create = [&](KernelHandle& slot, auto call) {
+  auto create = [&](platform::UniqueKernelHandle& slot, auto call) {
     if (error != 0) return;
     ::SetLastError(0);
     slot.reset(FromH(call()));

@@ -21,9 +21,9 @@ class Win32DebugMonitor final : public DebugMonitor {
 
  private:
   struct Buffer {
-    KernelHandle mapping;
-    KernelHandle bufferReady;
-    KernelHandle dataReady;
+    platform::UniqueKernelHandle mapping;
+    platform::UniqueKernelHandle bufferReady;
+    platform::UniqueKernelHandle dataReady;
     const char* view = nullptr;
   };
   std::vector<Buffer> buffers_;

@@ -39,8 +39,8 @@ std::uint32_t Win32FileSecurity::CreateWithSecurity(const std::u16string& path,
   if (!descriptor) return ::GetLastError();
   // The descriptor is given at creation, so the file never exists with the folder's entries.
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-  FileHandle file(FromH(::CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr)));
+  platform::UniqueFileHandle file(FromH(::CreateFileW(
+      W(path.c_str()), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!file.valid()) return ::GetLastError();
   std::size_t done = 0;
   while (done < bytes.size()) {

@@ -1,4 +1,5 @@
-// Ownership of the tool's Windows handles: service handles, kernel objects and mapped views.
+// Ownership of the tool's service handles and LocalAlloc memory; every other kind is in
+// platform/UniqueHandle.h.
 #pragma once
 
 #include <string>
@@ -10,40 +11,13 @@
 
 namespace tarvelctl::win32 {
 
-/// SC_HANDLE from OpenSCManagerW, OpenServiceW and CreateServiceW (null on failure).
+/// SC_HANDLE from OpenSCManagerW, OpenServiceW and CreateServiceW (null on failure): the one
+/// kind that the platform seam does not carry, so its traits live with the tool's Win32 code.
 struct ServiceHandleTraits {
   static platform::Handle Invalid() { return platform::kNullHandle; }
-  static void Close(platform::Handle h) {
-    DWORD error = ::GetLastError();
-    ::CloseServiceHandle(reinterpret_cast<SC_HANDLE>(h));
-    ::SetLastError(error);
-  }
+  static void Close(platform::Handle h) { ::CloseServiceHandle(reinterpret_cast<SC_HANDLE>(h)); }
 };
 using ServiceHandle = platform::UniqueHandle<ServiceHandleTraits>;
-
-/// Processes, events and file mappings (null on failure); closed through the installed
-/// platform's CloseHandle.
-struct KernelHandleTraits {
-  static platform::Handle Invalid() { return platform::kNullHandle; }
-  static void Close(platform::Handle h) {
-    DWORD error = ::GetLastError();
-    platform::Current().threads->CloseHandle(h);
-    ::SetLastError(error);
-  }
-};
-using KernelHandle = platform::UniqueHandle<KernelHandleTraits>;
-
-/// Files from CreateFileW (INVALID_HANDLE_VALUE on failure); closed through the installed
-/// platform's CloseHandle.
-struct FileHandleTraits {
-  static platform::Handle Invalid() { return platform::kInvalidHandleValue; }
-  static void Close(platform::Handle h) {
-    DWORD error = ::GetLastError();
-    platform::Current().threads->CloseHandle(h);
-    ::SetLastError(error);
-  }
-};
-using FileHandle = platform::UniqueHandle<FileHandleTraits>;
 
 /// Memory that a Win32 call allocated with LocalAlloc (security descriptors, SDDL text).
 struct LocalFreeDeleter {

@@ -212,7 +212,7 @@ std::u16string Win32ServiceManager::ExpandEnvironment(const std::u16string& text
 
 std::uint32_t Win32ServiceManager::WaitForProcessExit(std::uint32_t processId,
                                                       std::uint32_t timeoutMs) {
-  KernelHandle process(
+  platform::UniqueKernelHandle process(
       reinterpret_cast<platform::Handle>(::OpenProcess(SYNCHRONIZE, FALSE, processId)));
   if (!process.valid()) {
     // ERROR_INVALID_PARAMETER: no process has that id any more.

@@ -1,18 +1,22 @@
 // The system directory rule and WOW64 detection.
-#include "service/SystemDir.h"
+#include "platform/SystemDir.h"
 
 #include <algorithm>
 #include <iterator>
 
 #include "platform/Platform.h"
 
-namespace service {
+namespace platform {
 
-platform::ProcAddress IsWow64ProcessPtr = nullptr;
-platform::Bool IsWow64 = 0;
+ProcAddress IsWow64ProcessPtr = nullptr;
+Bool IsWow64 = 0;
+
+void ResetProcessState() {
+  IsWow64 = 0;
+}
 
 void ResolveIsWow64ProcessPtr() {
-  platform::Process& process = *platform::Current().process;
+  Process& process = *Current().process;
   IsWow64ProcessPtr =
       process.GetProcAddress(process.GetModuleHandleW(u"kernel32"), "IsWow64Process");
 }
@@ -20,14 +24,14 @@ void ResolveIsWow64ProcessPtr() {
 void DetectWow64() {
   IsWow64 = 0;
   if (IsWow64ProcessPtr == nullptr) return;
-  platform::Process& process = *platform::Current().process;
+  Process& process = *Current().process;
   process.CallIsWow64Process(IsWow64ProcessPtr, process.GetCurrentProcess(), &IsWow64);
 }
 
-void SystemDirPath(char16_t (&path)[platform::kMaxPath]) {
-  platform::Files& files = *platform::Current().files;
+void SystemDirPath(char16_t (&path)[kMaxPath]) {
+  Files& files = *Current().files;
   std::fill(std::begin(path), std::end(path), char16_t{0});
-  files.SHGetSpecialFolderPathW(platform::kNullHandle, path, platform::kCsidlSystem, 0);
+  files.SHGetSpecialFolderPathW(kNullHandle, path, kCsidlSystem, 0);
   if (IsWow64 != 0) {
     // A 32-bit process under WOW64 keeps its files beside the 64-bit system folder, in the
     // Windows directory's SysWOW64.
@@ -38,4 +42,4 @@ void SystemDirPath(char16_t (&path)[platform::kMaxPath]) {
   files.PathAddBackslashW(path);
 }
 
-}  // namespace service
+}  // namespace platform

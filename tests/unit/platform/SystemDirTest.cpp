@@ -1,5 +1,5 @@
 // WOW64 detection and the system directory rule.
-#include "service/SystemDir.h"
+#include "platform/SystemDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "platform/Text.h"
 #include "platform/sim/SimMachine.h"
 
-namespace service {
+namespace platform {
 namespace {
 
 using platform::sim::SimMachine;
@@ -63,7 +63,7 @@ TEST(SystemDirTest, FailingIsWow64ProcessMeansNoWow64) {
   SimMachine m;
   m.Install();
   m.process.SetIsWow64Process(true, true);
-  m.core.FailCall("IsWow64Process", platform::kErrorAccessDenied);
+  m.core.FailCall(sim::Fault::kIsWow64Process, platform::kErrorAccessDenied);
   ResolveIsWow64ProcessPtr();
   DetectWow64();
   EXPECT_EQ(IsWow64, 0);
@@ -71,4 +71,4 @@ TEST(SystemDirTest, FailingIsWow64ProcessMeansNoWow64) {
 }
 
 }  // namespace
-}  // namespace service
+}  // namespace platform

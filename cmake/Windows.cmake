@@ -7,18 +7,6 @@ target_link_libraries(tarvel_platform_win32 PUBLIC advapi32 user32 gdi32 shell32
 target_link_options(tarvel_platform_win32 INTERFACE -static -static-libgcc -static-libstdc++)
 
 enable_testing()
-# The real service's suites run first, the service started directly and then end to end, before
-# the checks of the Windows layer. Run after the whole sequence of the other Wine suites, the
-# later of these two has had every start of the service hang before it reaches the dispatcher
-# (a wide debug line or the crypto provider's load, not yet pinned down; Wine's 10 s start
-# timeout then ends it), which neither showed alone, together, or after the checks without the
-# other.
-add_test(NAME wine.ServiceStartedDirectly
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/service-started-directly.sh
-                 $<TARGET_FILE:tarvel-service>)
-set_tests_properties(wine.ServiceStartedDirectly PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine)
-include(cmake/EndToEnd.cmake)
-
 file(GLOB wine_checks CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*Check.cpp)
 list(FILTER wine_checks EXCLUDE REGEX "/WineCheck.cpp$")
 foreach(src ${wine_checks})

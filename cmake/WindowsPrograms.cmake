@@ -37,3 +37,10 @@ add_custom_command(TARGET tarvel-service POST_BUILD
 add_test(NAME imports.tarvel-service
          COMMAND ${import_check} ${TARVEL_OBJDUMP} $<TARGET_FILE:tarvel-service>)
 
+# Started directly under Wine: the i686 build under WOW64, the x86_64 build natively.
+add_test(NAME wine.ServiceStartedDirectly
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/service-started-directly.sh
+                 $<TARGET_FILE:tarvel-service>)
+set_tests_properties(wine.ServiceStartedDirectly PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine)
+
+include(cmake/EndToEnd.cmake)

@@ -13,6 +13,12 @@ namespace {
 
 // The buffer: the writer's process id, then its NUL-terminated narrow text.
 constexpr DWORD kBufferSize = 4096;
+// A writer takes the buffer-ready event, writes, then signals data-ready. One ended between the
+// two (a process that exits while another of its threads is logging) leaves the buffer taken for
+// good: every later writer waits 10 s for it and gives up, its line lost, and a service that logs
+// at start-up misses its start timeout. After this long without a message the buffers are made
+// ready again; a writer that is merely slow has long finished by then.
+constexpr ULONGLONG kRearmAfterMs = 1000;
 
 std::atomic<bool> interrupted{false};
 
@@ -88,6 +94,7 @@ std::uint32_t Win32DebugMonitor::Open(DebugScope scope) {
   // Writers wait for this before they write.
   ::SetEvent(platform::win32::H(b.bufferReady.get()));
   buffers_.push_back(std::move(b));
+  lastReadyMs_ = ::GetTickCount64();
   return 0;
 }
 
@@ -102,8 +109,16 @@ bool Win32DebugMonitor::Next(std::uint32_t timeoutMs, DebugMessage* message) {
   }
   DWORD wait =
       ::WaitForMultipleObjects(static_cast<DWORD>(buffers_.size()), events, FALSE, timeoutMs);
-  if (wait >= WAIT_OBJECT_0 + buffers_.size()) return false;
+  if (wait >= WAIT_OBJECT_0 + buffers_.size()) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (wait == WAIT_TIMEOUT && now - lastReadyMs_ >= kRearmAfterMs) {
+      for (Buffer& quiet : buffers_) ::SetEvent(platform::win32::H(quiet.bufferReady.get()));
+      lastReadyMs_ = now;
+    }
+    return false;
+  }
   Buffer& b = buffers_[wait - WAIT_OBJECT_0];
+  lastReadyMs_ = ::GetTickCount64();
   DWORD processId = 0;
   std::memcpy(&processId, b.view, sizeof processId);
   const char* text = b.view + sizeof processId;

@@ -28,6 +28,8 @@ class Win32DebugMonitor final : public DebugMonitor {
   };
   std::vector<Buffer> buffers_;
   bool globalIsLocal_ = false;
+  /// When a message last came, or the buffers were last made ready again after a quiet time.
+  std::uint64_t lastReadyMs_ = 0;
 };
 
 }  // namespace tarvelctl::win32

@@ -202,14 +202,15 @@ std::int32_t PolicyLineDigest::Count() const {
 }
 
 bool PolicyLineReader::NextUnit(char16_t* unit) {
-  while (buffer_.size() - pos_ < 2) {
+  while (size_ - pos_ < 2) {
     if (ended_) return false;
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBytes + 1);
+    // At most one byte is left over: it is the first half of the next unit.
+    const std::size_t have = size_ - pos_;
+    if (have == 1) buffer_[0] = buffer_[pos_];
     pos_ = 0;
-    std::size_t have = buffer_.size();
-    buffer_.resize(have + kReadBytes);
-    std::uint32_t got = source_(buffer_.data() + have, kReadBytes);
-    buffer_.resize(have + std::min<std::uint32_t>(got, kReadBytes));
+    const std::uint32_t got = source_(buffer_.get() + have, kReadBytes);
+    size_ = have + std::min(got, kReadBytes);
     if (got == 0) ended_ = true;
   }
   *unit = static_cast<char16_t>(buffer_[pos_] | (buffer_[pos_ + 1] << 8));

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "policy/PolicyRecord.h"
 
@@ -127,7 +127,10 @@ class PolicyLineReader {
   bool ReadLine(const std::function<void(std::u16string_view)>& sink);
 
   Source source_;
-  std::vector<std::uint8_t> buffer_;
+  // One read's bytes and the odd byte carried over from the read before; allocated on the
+  // first read and never cleared, since only the bytes a read fills are ever looked at.
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t size_ = 0;
   std::size_t pos_ = 0;
   bool ended_ = false;
   bool cutAtNul_ = false;

@@ -135,6 +135,15 @@ std::size_t SimCore::OpenHandleCount(const std::string& kind) const {
   return n;
 }
 
+std::vector<Handle> SimCore::OpenHandlesOf(const std::string& kind) const {
+  std::lock_guard lock(mutex_);
+  std::vector<Handle> open;
+  for (const auto& [h, entry] : handles_) {
+    if (entry.kind == kind) open.push_back(h);
+  }
+  return open;
+}
+
 std::uint64_t SimCore::NowMs() const {
   return nowMs_.load();
 }
@@ -168,6 +177,17 @@ void SimCore::AddDebugLine(bool wide, std::u16string text) {
 std::vector<DebugLine> SimCore::DebugLines() const {
   std::lock_guard lock(mutex_);
   return debug_;
+}
+
+std::size_t SimCore::DebugLineCount() const {
+  std::lock_guard lock(mutex_);
+  return debug_.size();
+}
+
+std::vector<DebugLine> SimCore::DebugLinesFrom(std::size_t first) const {
+  std::lock_guard lock(mutex_);
+  if (first >= debug_.size()) return {};
+  return {debug_.begin() + static_cast<std::ptrdiff_t>(first), debug_.end()};
 }
 
 std::vector<std::string> SimCore::DebugTexts() const {

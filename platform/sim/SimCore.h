@@ -82,6 +82,8 @@ class SimCore {
   [[nodiscard]] const HandleEntry* Find(Handle h) const;
   [[nodiscard]] std::map<Handle, HandleEntry> OpenHandles() const;
   [[nodiscard]] std::size_t OpenHandleCount(const std::string& kind = "") const;
+  /// The open handles of one kind, in the order they were opened.
+  [[nodiscard]] std::vector<Handle> OpenHandlesOf(const std::string& kind) const;
 
   /// The virtual clock, in milliseconds since the machine started. Read without the core's lock.
   [[nodiscard]] std::uint64_t NowMs() const;
@@ -95,6 +97,9 @@ class SimCore {
 
   void AddDebugLine(bool wide, std::u16string text);
   [[nodiscard]] std::vector<DebugLine> DebugLines() const;
+  [[nodiscard]] std::size_t DebugLineCount() const;
+  /// The debug lines from the one at index first on (none when there are no more).
+  [[nodiscard]] std::vector<DebugLine> DebugLinesFrom(std::size_t first) const;
   /// The debug lines as UTF-8, without their time.
   [[nodiscard]] std::vector<std::string> DebugTexts() const;
 

@@ -11,10 +11,10 @@
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
-#include <map>
+#include <iterator>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -57,9 +57,14 @@ const Letter kLetters[] = {
     {'L', NvmeDisk(), false, false, false},
 };
 
-std::map<char, bool> LockedLetters(platform::sim::SimVolumes& volumes) {
-  std::map<char, bool> locked;
-  for (const Letter& l : kLetters) locked[l.letter] = volumes.Drive(l.letter).lockedBy != 0;
+constexpr std::size_t kLetterCount = std::size(kLetters);
+
+// Whether each of kLetters is locked, in that order.
+std::array<bool, kLetterCount> LockedLetters(platform::sim::SimVolumes& volumes) {
+  std::array<bool, kLetterCount> locked{};
+  for (std::size_t i = 0; i < kLetterCount; ++i) {
+    locked[i] = volumes.Drive(kLetters[i].letter).lockedBy != 0;
+  }
   return locked;
 }
 
@@ -68,18 +73,16 @@ std::map<char, bool> LockedLetters(platform::sim::SimVolumes& volumes) {
 void CheckSlots(VolumeGuard& guard, platform::sim::SimCore& core) {
   FUZZ_CHECK(guard.removableCount >= 0 && guard.removableCount <= guard::kDriveCount);
   FUZZ_CHECK(guard.opticalCount >= 0 && guard.opticalCount <= guard::kDriveCount);
-  std::multiset<Handle> held;
+  std::vector<Handle> held;
   for (const Handle* table : {guard.removableHandles, guard.opticalHandles}) {
     for (int i = 0; i < guard::kDriveCount; ++i) {
       if (table[i] != platform::kNullHandle && table[i] != platform::kInvalidHandleValue) {
-        held.insert(table[i]);
+        held.push_back(table[i]);
       }
     }
   }
-  std::multiset<Handle> open;
-  for (const auto& [h, entry] : core.OpenHandles()) {
-    if (entry.kind == "volume") open.insert(h);
-  }
+  std::sort(held.begin(), held.end());
+  const std::vector<Handle> open = core.OpenHandlesOf("volume");  // in increasing order
   FUZZ_CHECK(held == open);
   FUZZ_CHECK(core.OpenHandleCount() == open.size());
 }
@@ -144,8 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int times = 1 + (setup >> 2);
   for (int i = 0; i < times; ++i) {
-    const std::map<char, bool> before = LockedLetters(sim.volumes);
-    const std::size_t logsBefore = sim.core.DebugLines().size();
+    const std::array<bool, kLetterCount> before = LockedLetters(sim.volumes);
+    const std::size_t logsBefore = sim.core.DebugLineCount();
     const std::uint64_t callsBefore = sim.core.CallCount();
     const std::int32_t removableCount = guard.removableCount;
     const std::int32_t opticalCount = guard.opticalCount;
@@ -153,34 +156,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(guard.OnDeviceChange(event, broadcast.get()) == 1);
 
     CheckSlots(guard, sim.core);
-    const std::map<char, bool> after = LockedLetters(sim.volumes);
-    const std::vector<platform::sim::DebugLine> logs = sim.core.DebugLines();
+    const std::array<bool, kLetterCount> after = LockedLetters(sim.volumes);
+    const std::vector<platform::sim::DebugLine> logs = sim.core.DebugLinesFrom(logsBefore);
     if (event == platform::kDbtDeviceArrival) {
-      FUZZ_CHECK(logs.size() == logsBefore + 2);
-      FUZZ_CHECK(logs[logsBefore].text == u"\n(VexService) Device arrival");
-      FUZZ_CHECK(logs[logsBefore + 1].text == u"\n(VexService) Handle device arrival finish");
+      FUZZ_CHECK(logs.size() == 2);
+      FUZZ_CHECK(logs[0].text == u"\n(VexService) Device arrival");
+      FUZZ_CHECK(logs[1].text == u"\n(VexService) Handle device arrival finish");
       // Arrivals only add: every lock held before is still held.
-      for (const auto& [letter, locked] : before) FUZZ_CHECK(!locked || after.at(letter));
+      for (std::size_t l = 0; l < kLetterCount; ++l) FUZZ_CHECK(!before[l] || after[l]);
       if (!arrival.recorded) {
         FUZZ_CHECK(guard.removableCount == removableCount);
         FUZZ_CHECK(guard.opticalCount == opticalCount);
       } else if (const Letter* l = arrival.letter;
                  l != nullptr && l->arrivalLocks &&
                  ((l->removableKind && removable) || (l->opticalKind && optical))) {
-        FUZZ_CHECK(after.at(l->letter));
+        FUZZ_CHECK(after[static_cast<std::size_t>(l - kLetters)]);
       }
     } else if (event == platform::kDbtDeviceRemoveComplete) {
-      FUZZ_CHECK(logs.size() == logsBefore + 1);
+      FUZZ_CHECK(logs.size() == 1);
       FUZZ_CHECK(logs.back().text == u"\n(VexService) Device remove complete");
       // Everything rebuilt from nothing: exactly the volumes the flags cover are locked.
-      for (const Letter& l : kLetters) {
-        FUZZ_CHECK(after.at(l.letter) ==
-                   ((l.removableKind && removable) || (l.opticalKind && optical)));
+      for (std::size_t n = 0; n < kLetterCount; ++n) {
+        const Letter& l = kLetters[n];
+        FUZZ_CHECK(after[n] == ((l.removableKind && removable) || (l.opticalKind && optical)));
       }
     } else {
       // Any other event touches nothing at all.
       FUZZ_CHECK(sim.core.CallCount() == callsBefore);
-      FUZZ_CHECK(logs.size() == logsBefore);
+      FUZZ_CHECK(logs.empty());
       FUZZ_CHECK(guard.removableCount == removableCount);
       FUZZ_CHECK(guard.opticalCount == opticalCount);
     }

@@ -34,6 +34,10 @@ std::string KeyText(Hkey key) {
   return HandleText(key);
 }
 
+std::u16string_view View(const char16_t* text) {
+  return text == nullptr ? std::u16string_view() : std::u16string_view(text);
+}
+
 // Whether path is ancestor itself or lies below it.
 bool AtOrBelow(const std::u16string& path, const std::u16string& ancestor) {
   if (!path.starts_with(ancestor)) return false;
@@ -58,15 +62,19 @@ std::u16string SimRegistry::Base(Hkey root, std::uint32_t* access) const {
   return k->path;
 }
 
-std::int32_t SimRegistry::Levels(const std::u16string& base, const char16_t* subKey,
+std::int32_t SimRegistry::Levels(const std::u16string& base, std::u16string_view subKey,
                                  std::u16string* folded, std::u16string* display,
                                  std::vector<std::size_t>* ends) const {
-  std::u16string_view rest = subKey == nullptr ? std::u16string_view() : subKey;
+  std::u16string_view rest = subKey;
   // One trailing backslash is accepted and names the same key; a leading one, or an empty
   // name between two, is refused as Windows refuses it.
   if (!rest.empty() && rest.back() == kSeparator) rest.remove_suffix(1);
+  folded->reserve(base.size() + 1 + rest.size());
   *folded = base;
-  if (display != nullptr) *display = base;
+  if (display != nullptr) {
+    display->reserve(folded->capacity());
+    *display = base;
+  }
   while (!rest.empty()) {
     std::size_t end = rest.find(kSeparator);
     std::u16string_view part = rest.substr(0, end);
@@ -90,7 +98,7 @@ bool SimRegistry::Denied(const std::u16string& path, std::uint32_t access) const
   });
 }
 
-SimRegistry::Key* SimRegistry::FindKey(const std::u16string& folded) {
+SimRegistry::Key* SimRegistry::FindKey(std::u16string_view folded) {
   auto it = keys_.find(folded);
   return it == keys_.end() ? nullptr : &it->second;
 }
@@ -127,7 +135,7 @@ std::int32_t SimRegistry::RegOpenKeyExW(Hkey root, const char16_t* subKey, std::
   std::u16string base = Base(root, nullptr);
   if (base.empty()) return done(kErrorInvalidHandle, 0);
   std::u16string path;
-  std::int32_t status = Levels(base, subKey, &path, nullptr, nullptr);
+  std::int32_t status = Levels(base, View(subKey), &path, nullptr, nullptr);
   if (status != kErrorSuccess) return done(status, 0);
   if (FindKey(path) == nullptr) return done(kErrorFileNotFound, 0);
   if (Denied(path, access)) return done(kErrorAccessDenied, 0);
@@ -204,9 +212,9 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
   std::u16string path;
   std::u16string display;
   std::vector<std::size_t> ends;
-  std::int32_t status = Levels(base, subKey, &path, &display, &ends);
+  std::int32_t status = Levels(base, View(subKey), &path, &display, &ends);
   if (status != kErrorSuccess) return done(status, 0);
-  auto level = [&](std::size_t i) { return path.substr(0, ends[i]); };
+  auto level = [&](std::size_t i) { return std::u16string_view(path).substr(0, ends[i]); };
 
   // Every check comes before the first key is made, so a refused create changes nothing.
   std::size_t firstMissing = ends.size();
@@ -221,7 +229,7 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
       return done(kErrorAccessDenied, 0);
     }
     for (std::size_t i = firstMissing; i < ends.size(); ++i) {
-      if (Denied(i == 0 ? base : level(i - 1), kKeyCreateSubKey)) {
+      if (Denied(i == 0 ? base : std::u16string(level(i - 1)), kKeyCreateSubKey)) {
         return done(kErrorAccessDenied, 0);
       }
     }
@@ -230,7 +238,7 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
 
   made = firstMissing < ends.size() ? kRegCreatedNewKey : kRegOpenedExistingKey;
   for (std::size_t i = firstMissing; i < ends.size(); ++i) {
-    keys_[level(i)] = Key{display.substr(0, ends[i]), {}};
+    keys_.insert_or_assign(std::u16string(level(i)), Key{display.substr(0, ends[i]), {}});
   }
   return done(kErrorSuccess, OpenHandleFor(path, access));
 }
@@ -283,9 +291,8 @@ std::int32_t SimRegistry::RegCloseKey(Hkey key) {
 
 std::u16string SimRegistry::Folded(Hkey root, std::u16string_view path) const {
   std::u16string folded;
-  std::u16string p(path);
   std::u16string base = Base(root, nullptr);
-  if (base.empty() || Levels(base, p.c_str(), &folded, nullptr, nullptr) != kErrorSuccess) {
+  if (base.empty() || Levels(base, path, &folded, nullptr, nullptr) != kErrorSuccess) {
     return {};
   }
   return folded;
@@ -295,12 +302,11 @@ SimRegistry::Key& SimRegistry::MakeKey(Hkey root, std::u16string_view path) {
   std::u16string folded;
   std::u16string display;
   std::vector<std::size_t> ends;
-  std::u16string p(path);
   std::u16string base = Base(root, nullptr);
-  Levels(base, p.c_str(), &folded, &display, &ends);
+  Levels(base, path, &folded, &display, &ends);
   for (std::size_t end : ends) {
-    std::u16string level = folded.substr(0, end);
-    if (!keys_.contains(level)) keys_[level] = Key{display.substr(0, end), {}};
+    std::u16string_view level = std::u16string_view(folded).substr(0, end);
+    if (FindKey(level) == nullptr) keys_.emplace(level, Key{display.substr(0, end), {}});
   }
   return keys_[folded];
 }

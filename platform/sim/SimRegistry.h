@@ -69,8 +69,8 @@ class SimRegistry final : public Registry {
     SimRegValue value;
   };
   struct Key {
-    std::u16string name;                          ///< full path as first created, for Dump
-    std::map<std::u16string, NamedValue> values;  ///< by folded name
+    std::u16string name;  ///< full path as first created, for Dump
+    std::map<std::u16string, NamedValue, std::less<>> values;  ///< by folded name
   };
   struct OpenKey {
     std::u16string path;  ///< folded full path
@@ -86,10 +86,11 @@ class SimRegistry final : public Registry {
   std::u16string Base(Hkey root, std::uint32_t* access) const;
   /// The path of subKey below base, folded and as written. Every level's path is a prefix of
   /// both; ends (when given) gets each level's length, the deepest last, one per name in subKey.
-  std::int32_t Levels(const std::u16string& base, const char16_t* subKey, std::u16string* folded,
-                      std::u16string* display, std::vector<std::size_t>* ends) const;
+  std::int32_t Levels(const std::u16string& base, std::u16string_view subKey,
+                      std::u16string* folded, std::u16string* display,
+                      std::vector<std::size_t>* ends) const;
   bool Denied(const std::u16string& path, std::uint32_t access) const;
-  Key* FindKey(const std::u16string& folded);
+  Key* FindKey(std::u16string_view folded);
   const OpenKey* FindOpen(Hkey key) const;
   Hkey OpenHandleFor(const std::u16string& folded, std::uint32_t access);
   /// Creates the keys of a set-up path; returns the deepest.
@@ -97,7 +98,7 @@ class SimRegistry final : public Registry {
   std::u16string Folded(Hkey root, std::u16string_view path) const;
 
   SimCore& core_;
-  std::map<std::u16string, Key> keys_;  ///< by folded full path ("HKLM\SYSTEM\...")
+  std::map<std::u16string, Key, std::less<>> keys_;  ///< by folded full path ("HKLM\SYSTEM\...")
   std::map<Hkey, OpenKey> open_;
   std::vector<Denial> denials_;
 };

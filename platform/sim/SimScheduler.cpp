@@ -14,6 +14,7 @@ struct SimScheduler::ThreadState {
   bool wakesOnChange = false;  ///< a Block, as opposed to a Sleep
   bool hasWake = false;        ///< a virtual time ends the wait
   std::uint64_t wakeAt = 0;
+  std::uint64_t sleepQuantum = 0;  ///< sleeps end on a multiple of this (0: when due)
   WakeReason reason = WakeReason::kChanged;
   std::condition_variable cv;
 };
@@ -193,6 +194,8 @@ void SimScheduler::SleepUntil(std::uint64_t timeMs) {
     return;
   }
   if (!known) active_.push_back(s);
+  if (s->sleepQuantum != 0)
+    timeMs = (timeMs + s->sleepQuantum - 1) / s->sleepQuantum * s->sleepQuantum;
   s->running = false;
   s->wakesOnChange = false;
   s->hasWake = true;
@@ -204,6 +207,11 @@ void SimScheduler::SleepUntil(std::uint64_t timeMs) {
     MaybeAdvanceLocked();
   }
   ExitCheck(*s);
+}
+
+void SimScheduler::SetSleepQuantum(std::uint64_t ms) {
+  std::lock_guard lock(mutex_);
+  if (ThreadState* s = Mine()) s->sleepQuantum = ms;
 }
 
 void SimScheduler::EndProcess() {

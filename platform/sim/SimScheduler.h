@@ -70,6 +70,9 @@ class SimScheduler final : public BlockingObserver {
   void Sleep(std::uint64_t ms);
   /// Waits for the clock to reach timeMs (scheduled mode; the default mode advances to it).
   void SleepUntil(std::uint64_t timeMs);
+  /// The calling known thread's sleeps from now on end at the first multiple of ms at or after
+  /// their due time (0: when due). No effect on a thread the scheduler does not know.
+  void SetSleepQuantum(std::uint64_t ms);
 
   /// Ends the simulated process: every wait of a machine thread, current or later, throws
   /// ProcessExit; other threads' waits return kEnded. The clock stops.

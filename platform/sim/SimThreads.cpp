@@ -121,7 +121,11 @@ Handle SimThreads::CreateThread(ThreadRoutine routine, void* parameter) {
     call.Record([&] { return "CreateThread -> " + HandleText(h); });
   }
   StartThread(
-      "thread " + HandleText(h), [routine, parameter] { routine(parameter); },
+      "thread " + HandleText(h),
+      [this, routine, parameter, quantum = createdThreadQuantumMs_.load()] {
+        scheduler_.SetSleepQuantum(quantum);
+        routine(parameter);
+      },
       [this, h] {
         {
           std::lock_guard lock(core_.Mutex());

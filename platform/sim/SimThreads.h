@@ -1,6 +1,7 @@
 // The simulated machine's threads, events, virtual sleeps and timer queues.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,11 @@ class SimThreads final : public Threads {
 
   /// Switches to scheduled mode: virtual time for real threads. Call before any thread starts.
   void EnableScheduledMode();
+  /// Scheduled mode: every sleep of a thread that CreateThread starts from now on ends at the
+  /// first multiple of ms at or after its due time, as Sleep(1) lasts until the next timer
+  /// interrupt at Windows' default resolution of 15.6 ms; 0 (the default) ends it when due.
+  /// A loop of short sleeps then wakes once a quantum instead of once a millisecond.
+  void SetCreatedThreadSleepQuantum(std::uint32_t ms) { createdThreadQuantumMs_ = ms; }
 
   /// The calling thread's membership of the schedule; it leaves when this is destroyed.
   class Registration {
@@ -128,6 +134,7 @@ class SimThreads final : public Threads {
   SimScheduler scheduler_;
   std::map<Handle, Event> events_;
   std::map<Handle, bool> threadEnded_;
+  std::atomic<std::uint32_t> createdThreadQuantumMs_{0};
   std::map<Handle, SimTimer> timers_;
   std::vector<std::uint32_t> sleeps_;
   std::mutex threadsMutex_;

@@ -67,6 +67,34 @@ TEST_F(SimSchedulerTest, SleepersWakeAtTheirVirtualTimes) {
   EXPECT_EQ(sim.core.NowMs(), 100u);
 }
 
+// With a sleep quantum, a thread that CreateThread starts wakes on the quantum's multiples; a
+// thread started otherwise, and one created before the quantum was set, wake when due.
+TEST_F(SimSchedulerTest, CreatedThreadsSleepToTheNextQuantum) {
+  static SimSchedulerTest* self = nullptr;
+  self = this;
+  auto sleeper = [](void* name) -> std::uint32_t {
+    for (int i = 0; i < 3; ++i) {
+      platform::Current().threads->Sleep(1);
+      self->Mark(static_cast<const char*>(name));
+    }
+    return 0;
+  };
+  static char fine[] = "fine";
+  static char coarse[] = "coarse";
+  Handle first = sim.threads.CreateThread(sleeper, fine);
+  sim.threads.SetCreatedThreadSleepQuantum(16);
+  Handle second = sim.threads.CreateThread(sleeper, coarse);
+  sim.threads.StartThread("started", [this] {
+    sim.threads.Sleep(20);
+    Mark("started");
+  });
+  sim.threads.Sleep(100);
+  EXPECT_EQ(Marks(), (std::vector<std::string>{"fine@1", "fine@2", "fine@3", "coarse@16",
+                                               "started@20", "coarse@32", "coarse@48"}));
+  sim.threads.CloseHandle(first);
+  sim.threads.CloseHandle(second);
+}
+
 // A timer-queue timer fires on threads of its own at 1000 ms and then every 1000 ms.
 TEST_F(SimSchedulerTest, TimersFireAtTheirDueTimes) {
   Handle queue = sim.threads.CreateTimerQueue();

@@ -4,7 +4,7 @@
 # executions done and its reports; on a report, fails and names the input that caused it.
 #
 #   tests/fuzz/run.sh [SECONDS_PER_TARGET]
-#   tests/fuzz/run.sh --long [SECONDS_PER_TARGET]
+#   tests/fuzz/run.sh --long [--parallel] [SECONDS_PER_TARGET]
 #
 # The default gives every target an equal share of 60 seconds (at least 10 s each); pass a
 # larger number for a longer run. New inputs found while fuzzing go to a scratch directory, never
@@ -15,7 +15,8 @@
 # $TARVEL_FUZZ_CORPUS/<Target> (default ~/.cache/tarvel-fuzz/corpus), outside the repository, so
 # that the next long run starts where this one ended; the committed seeds are read, never
 # written. The summary gives each target's executions, coverage (libFuzzer's cov and ft) and
-# corpus size.
+# corpus size. --parallel runs the targets all at once instead of one after another, each then
+# sharing the machine's cores with the others: an hour each in an hour of wall-clock time.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -29,8 +30,13 @@ if ((${#targets[@]} == 0)); then
   exit 1
 fi
 long=0
+parallel=0
 if [[ ${1:-} == --long ]]; then
   long=1
+  shift
+fi
+if [[ ${1:-} == --parallel ]]; then
+  parallel=1
   shift
 fi
 default=$(((60 + ${#targets[@]} - 1) / ${#targets[@]}))
@@ -38,7 +44,7 @@ default=$(((60 + ${#targets[@]} - 1) / ${#targets[@]}))
 ((long)) && default=3600
 seconds=${1:-$default}
 if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
-  echo "usage: $0 [--long] [SECONDS_PER_TARGET]" >&2
+  echo "usage: $0 [--long] [--parallel] [SECONDS_PER_TARGET]" >&2
   exit 2
 fi
 
@@ -66,8 +72,10 @@ report() {
   exit 1
 }
 
-summary=()
-for target in "${targets[@]}"; do
+# Replays and fuzzes one target; its summary line goes to stdout and to $work/<Target>.line.
+run_target() {
+  local target=$1 bin corpus regressions log grown runs cov line
+  local -a replay bad flags artifacts
   bin=build/fuzz/$target
   corpus=tests/fuzz/corpus/$target
   regressions=tests/fuzz/regressions/$target
@@ -108,9 +116,24 @@ for target in "${targets[@]}"; do
   line=$(printf '%-18s %10s executions in %3ss, %s replayed, 0 reports, %s' "$target" \
     "${runs:-?}" "$seconds" "${#replay[@]}" "${cov:-cov: ? ft: ?}")
   ((long)) && line+=", corpus $(find "$grown" -type f | wc -l) in $grown"
-  echo "$line"
-  summary+=("$line")
-done
+  echo "$line" | tee "$work/$target.line"
+}
+
+status=0
+if ((parallel)); then
+  pids=()
+  for target in "${targets[@]}"; do
+    run_target "$target" &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+else
+  # A report ends the whole run at once (report exits).
+  for target in "${targets[@]}"; do run_target "$target"; done
+fi
 
 echo "== fuzz summary"
-printf '%s\n' "${summary[@]}"
+for target in "${targets[@]}"; do
+  [[ -f $work/$target.line ]] && cat "$work/$target.line"
+done
+exit $status

@@ -87,8 +87,7 @@ Handle SimCore::OpenHandle(HandleEntry entry, std::function<void(Handle)> onClos
   std::lock_guard lock(mutex_);
   Handle h = nextHandle_;
   nextHandle_ += 4;
-  handles_[h] = std::move(entry);
-  if (onClose) closers_[h] = std::move(onClose);
+  handles_.emplace(h, OpenObject{std::move(entry), std::move(onClose)});
   return h;
 }
 
@@ -96,15 +95,13 @@ bool SimCore::CloseHandle(Handle h) {
   std::function<void(Handle)> closer;
   {
     std::lock_guard lock(mutex_);
-    if (handles_.erase(h) == 0) {
+    auto it = handles_.find(h);
+    if (it == handles_.end()) {
       SetLastError(kErrorInvalidHandle);
       return false;
     }
-    auto it = closers_.find(h);
-    if (it != closers_.end()) {
-      closer = std::move(it->second);
-      closers_.erase(it);
-    }
+    closer = std::move(it->second.onClose);
+    handles_.erase(it);
     if (closer) closer(h);
   }
   return true;
@@ -118,19 +115,21 @@ bool SimCore::IsOpen(Handle h) const {
 const HandleEntry* SimCore::Find(Handle h) const {
   std::lock_guard lock(mutex_);
   auto it = handles_.find(h);
-  return it == handles_.end() ? nullptr : &it->second;
+  return it == handles_.end() ? nullptr : &it->second.entry;
 }
 
 std::map<Handle, HandleEntry> SimCore::OpenHandles() const {
   std::lock_guard lock(mutex_);
-  return handles_;
+  std::map<Handle, HandleEntry> open;
+  for (const auto& [h, object] : handles_) open.emplace_hint(open.end(), h, object.entry);
+  return open;
 }
 
 std::size_t SimCore::OpenHandleCount(const std::string& kind) const {
   std::lock_guard lock(mutex_);
   std::size_t n = 0;
-  for (const auto& [h, entry] : handles_) {
-    if (kind.empty() || entry.kind == kind) ++n;
+  for (const auto& [h, object] : handles_) {
+    if (kind.empty() || object.entry.kind == kind) ++n;
   }
   return n;
 }
@@ -138,8 +137,8 @@ std::size_t SimCore::OpenHandleCount(const std::string& kind) const {
 std::vector<Handle> SimCore::OpenHandlesOf(const std::string& kind) const {
   std::lock_guard lock(mutex_);
   std::vector<Handle> open;
-  for (const auto& [h, entry] : handles_) {
-    if (entry.kind == kind) open.push_back(h);
+  for (const auto& [h, object] : handles_) {
+    if (object.entry.kind == kind) open.push_back(h);
   }
   return open;
 }

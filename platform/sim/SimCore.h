@@ -129,8 +129,11 @@ class SimCore {
   std::vector<std::uint64_t> journalTimes_;
   std::array<FaultRule, kFaultCount> faults_{};
   std::array<int, kFaultCount> faultsTaken_{};
-  std::map<Handle, HandleEntry> handles_;
-  std::map<Handle, std::function<void(Handle)>> closers_;
+  struct OpenObject {
+    HandleEntry entry;
+    std::function<void(Handle)> onClose;
+  };
+  std::map<Handle, OpenObject> handles_;
   Handle nextHandle_ = 0x100;
   std::atomic<std::uint64_t> nowMs_{0};
   std::atomic<bool> recording_{true};

@@ -524,11 +524,8 @@ void Run::Check(std::optional<Flags> full) {
     removable.insert(g.removableHandles[i]);
     optical.insert(g.opticalHandles[i]);
   }
-  std::multiset<Handle> open;
-  for (const auto& [h, entry] : sim_.core.OpenHandles()) {
-    if (entry.kind == "volume") open.insert(h);
-  }
-  FUZZ_CHECK(held == open);
+  const std::vector<Handle> volumes = sim_.core.OpenHandlesOf("volume");
+  FUZZ_CHECK(held == std::multiset<Handle>(volumes.begin(), volumes.end()));
   for (char c = 'A'; c <= 'Z'; ++c) {
     const SimDrive d = sim_.volumes.Drive(c);
     if (d.lockedBy != platform::kNullHandle) {

@@ -137,6 +137,34 @@ TEST(SimCoreTest, JournalLinesAreFormattedOnlyWhileRecording) {
   EXPECT_EQ(core.CallCount(), 4u);
 }
 
+// The handle table closes each object once, running its callback then; the views of it by kind
+// and the debug lines from an index on see only what is there now.
+TEST(SimCoreTest, HandleTableAndDebugLinesInParts) {
+  SimCore core;
+  std::vector<Handle> closed;
+  const Handle a = core.OpenHandle({"volume", "E:"}, [&](Handle h) { closed.push_back(h); });
+  const Handle b = core.OpenHandle({"file", "x"});
+  const Handle c = core.OpenHandle({"volume", "F:"});
+  EXPECT_EQ(core.OpenHandlesOf("volume"), (std::vector<Handle>{a, c}));
+  EXPECT_EQ(core.OpenHandleCount(), 3u);
+  EXPECT_TRUE(core.CloseHandle(a));
+  EXPECT_FALSE(core.CloseHandle(a));
+  EXPECT_EQ(SimCore::GetLastError(), kErrorInvalidHandle);
+  EXPECT_EQ(closed, std::vector<Handle>{a});
+  EXPECT_EQ(core.OpenHandlesOf("volume"), std::vector<Handle>{c});
+  ASSERT_NE(core.Find(b), nullptr);
+  EXPECT_EQ(core.Find(b)->name, "x");
+  EXPECT_EQ(core.OpenHandles().size(), 2u);
+
+  core.AddDebugLine(true, u"one");
+  core.AddDebugLine(false, u"two");
+  EXPECT_EQ(core.DebugLineCount(), 2u);
+  ASSERT_EQ(core.DebugLinesFrom(1).size(), 1u);
+  EXPECT_EQ(core.DebugLinesFrom(1)[0].text, u"two");
+  EXPECT_TRUE(core.DebugLinesFrom(2).empty());
+  EXPECT_TRUE(core.DebugLinesFrom(9).empty());
+}
+
 // Text names a point by its exact name only.
 TEST(SimCoreTest, FaultNamesAreExact) {
   for (const FaultEntry& entry : kFaultNames) {

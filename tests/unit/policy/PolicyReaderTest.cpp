@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 #include <string>
@@ -211,6 +212,34 @@ TEST(PolicyLineDigestTest, PiecesGiveWhatTheWholeLineGives) {
     ASSERT_EQ(line.StoredText(), StoredPolicyText(whole.value));
     ASSERT_EQ(line.Count(), ParsePolicyCount(whole.value));
   }
+}
+
+// A source that hands over a few bytes at a time, odd counts included, splits code units across
+// reads: the reader must still see the lines one whole read gives, and ignore a final odd byte.
+TEST(PolicyLineReaderTest, ReadsOfAnySizeGiveTheSameLines) {
+  const std::u16string text = u"[State]\r\nState=\u00e9\u4e2d\r\n\nMar=8\nlast";
+  std::vector<std::uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  bytes.push_back(0x41);  // a final odd byte
+  auto lines = [&](std::uint32_t most) {
+    std::size_t at = 0;
+    std::mt19937 rng(most);
+    PolicyLineReader reader([&](std::uint8_t* buffer, std::uint32_t size) -> std::uint32_t {
+      std::size_t n = std::min<std::size_t>({1 + rng() % most, size, bytes.size() - at});
+      std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), n, buffer);
+      at += n;
+      return static_cast<std::uint32_t>(n);
+    });
+    Lines out;
+    for (std::u16string line; reader.Next(&line);) out.push_back(line);
+    return out;
+  };
+  const Lines whole = {u"[State]\r", u"State=\u00e9\u4e2d\r", u"", u"Mar=8", u"last"};
+  EXPECT_EQ(lines(1 << 20), whole);
+  for (std::uint32_t most : {1u, 2u, 3u, 7u}) EXPECT_EQ(lines(most), whole) << most;
 }
 
 TEST_F(PolicyReaderTest, ReadErrorEndsTheFile) {

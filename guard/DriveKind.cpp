@@ -2,7 +2,7 @@
 #include "guard/DriveKind.h"
 
 #include "platform/Platform.h"
-#include "platform/Threads.h"
+#include "platform/UniqueHandle.h"
 #include "platform/Volumes.h"
 
 namespace guard {
@@ -60,12 +60,9 @@ DriveFacts InspectDrive(int index) {
     char16_t path[kVolumePathSize];
     InitVolumePath(path);
     AppendDriveLetter(path, index);
-    const platform::Handle h = OpenVolume(path);
-    facts.opened = h != platform::kInvalidHandleValue;
-    if (facts.opened) {
-      AskDisk(facts.type, h, facts);
-      platform::Current().threads->CloseHandle(h);
-    }
+    const platform::UniqueFileHandle volume(OpenVolume(path));
+    facts.opened = volume.valid();
+    if (facts.opened) AskDisk(facts.type, volume.get(), facts);
   }
   facts.kind = KindOfDrive(facts.type, facts.answersAta, facts.bus);
   return facts;

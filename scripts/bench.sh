@@ -145,6 +145,12 @@ declare -A file=([service]=tarvel-service.exe [poll]=PollLoopService.exe
                  [wait]=WaitOnlyService.exe)
 declare -A own srv exact hwm rss priv window
 
+# Every figure of PollTickBench that the table reads: a missing one fails the run rather than
+# showing as zero.
+tick_keys=(tick_own_cpu_us tick_own_server_us tick_own_wall_us sleeps50_cpu_us sleeps50_server_us
+  tick_whole_cpu_us part_tag_cpu_us part_tag_server_us part_registry_cpu_us part_registry_server_us
+  part_devices_cpu_us part_devices_server_us ticks sleeps_per_tick)
+
 # measure_build ARCH: the tick bench and the three idle services of that Windows build.
 measure_build() {
   local arch=$1 dir=${build_dir[$1]} wine sysdir=system32 n
@@ -156,6 +162,11 @@ measure_build() {
   WINEPREFIX=$work/$arch-tick timeout 300 "$wine" "$dir/PollTickBench.exe" \
     "$(cat "$work/$arch-tick.server")" "$clk_tck" >"$work/$arch-tick.txt"
   end_prefix "$arch-tick"
+  local key
+  for key in "${tick_keys[@]}"; do
+    grep -q "^$key[[:space:]]" "$work/$arch-tick.txt" ||
+      { echo "bench: PollTickBench ($arch) printed no $key" >&2; exit 1; }
+  done
 
   log "$arch: idle services (${idle_seconds} s window, memory at ${memory_seconds} s)"
   local -A pid server cpu0 srv0 cpu1 srv1 run0 rsv0 run1 rsv1

@@ -73,17 +73,8 @@ std::array<bool, kLetterCount> LockedLetters(platform::sim::SimVolumes& volumes)
 void CheckSlots(VolumeGuard& guard, platform::sim::SimCore& core) {
   FUZZ_CHECK(guard.removableCount >= 0 && guard.removableCount <= guard::kDriveCount);
   FUZZ_CHECK(guard.opticalCount >= 0 && guard.opticalCount <= guard::kDriveCount);
-  std::vector<Handle> held;
-  for (const Handle* table : {guard.removableHandles, guard.opticalHandles}) {
-    for (int i = 0; i < guard::kDriveCount; ++i) {
-      if (table[i] != platform::kNullHandle && table[i] != platform::kInvalidHandleValue) {
-        held.push_back(table[i]);
-      }
-    }
-  }
-  std::sort(held.begin(), held.end());
-  const std::vector<Handle> open = core.OpenHandlesOf("volume");  // in increasing order
-  FUZZ_CHECK(held == open);
+  const std::vector<Handle> open = core.OpenHandlesOf("volume");
+  FUZZ_CHECK(fuzz::HeldVolumeHandles(guard) == open);
   FUZZ_CHECK(core.OpenHandleCount() == open.size());
 }
 

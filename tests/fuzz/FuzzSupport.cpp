@@ -1,6 +1,7 @@
 // Shared set-up of the fuzz targets.
 #include "tests/fuzz/FuzzSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +25,19 @@ FuzzMachine::FuzzMachine() {
 
 FuzzMachine::~FuzzMachine() {
   service::ResetWholeProcess();
+}
+
+std::vector<platform::Handle> HeldVolumeHandles(const guard::VolumeGuard& guard) {
+  std::vector<platform::Handle> held;
+  for (const platform::Handle* table : {guard.removableHandles, guard.opticalHandles}) {
+    for (int i = 0; i < guard::kDriveCount; ++i) {
+      if (table[i] != platform::kNullHandle && table[i] != platform::kInvalidHandleValue) {
+        held.push_back(table[i]);
+      }
+    }
+  }
+  std::sort(held.begin(), held.end());
+  return held;
 }
 
 std::uint8_t ByteReader::Byte() {

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "guard/VolumeGuard.h"
 #include "platform/sim/SimMachine.h"
 
 namespace fuzz {
@@ -33,6 +35,10 @@ class FuzzMachine {
 
   platform::sim::SimMachine sim;
 };
+
+/// The volume handles the guard's two tables hold (neither null nor INVALID_HANDLE_VALUE), in
+/// increasing order, as SimCore::OpenHandlesOf lists the machine's open ones.
+std::vector<platform::Handle> HeldVolumeHandles(const guard::VolumeGuard& guard);
 
 /// Reads input bytes from the front, giving zeros once they run out.
 class ByteReader {

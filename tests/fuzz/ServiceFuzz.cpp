@@ -514,18 +514,9 @@ void Run::Check(std::optional<Flags> full) {
   FUZZ_CHECK(VolumeGuard::RemovableLock <= 1 && VolumeGuard::OpticalLock <= 1);
   FUZZ_CHECK(g.removableCount >= 0 && g.removableCount <= guard::kDriveCount);
   FUZZ_CHECK(g.opticalCount >= 0 && g.opticalCount <= guard::kDriveCount);
-  std::multiset<Handle> held;
-  std::set<Handle> removable;
-  std::set<Handle> optical;
-  for (int i = 0; i < guard::kDriveCount; ++i) {
-    for (Handle h : {g.removableHandles[i], g.opticalHandles[i]}) {
-      if (h != platform::kNullHandle && h != platform::kInvalidHandleValue) held.insert(h);
-    }
-    removable.insert(g.removableHandles[i]);
-    optical.insert(g.opticalHandles[i]);
-  }
-  const std::vector<Handle> volumes = sim_.core.OpenHandlesOf("volume");
-  FUZZ_CHECK(held == std::multiset<Handle>(volumes.begin(), volumes.end()));
+  std::set<Handle> removable(std::begin(g.removableHandles), std::end(g.removableHandles));
+  std::set<Handle> optical(std::begin(g.opticalHandles), std::end(g.opticalHandles));
+  FUZZ_CHECK(fuzz::HeldVolumeHandles(g) == sim_.core.OpenHandlesOf("volume"));
   for (char c = 'A'; c <= 'Z'; ++c) {
     const SimDrive d = sim_.volumes.Drive(c);
     if (d.lockedBy != platform::kNullHandle) {
@@ -572,19 +563,12 @@ void Run::Finish() {
 
   // What the process holds at its end: the guard's volume handles, the timer queue and its
   // timer, and nothing else.
-  const VolumeGuard& g = guard::TheVolumeGuard();
-  std::multiset<Handle> held;
-  for (int i = 0; i < guard::kDriveCount; ++i) {
-    for (Handle h : {g.removableHandles[i], g.opticalHandles[i]}) {
-      if (h != platform::kNullHandle && h != platform::kInvalidHandleValue) held.insert(h);
-    }
-  }
-  std::multiset<Handle> volumes;
+  std::vector<Handle> volumes;  // in increasing order
   std::size_t queues = 0;
   std::size_t timers = 0;
   for (const auto& [h, entry] : sim_.core.OpenHandles()) {
     if (entry.kind == "volume") {
-      volumes.insert(h);
+      volumes.push_back(h);
     } else if (entry.kind == "timerqueue") {
       ++queues;
     } else if (entry.kind == "timer") {
@@ -594,7 +578,7 @@ void Run::Finish() {
                  __LINE__);
     }
   }
-  FUZZ_CHECK(held == volumes);
+  FUZZ_CHECK(fuzz::HeldVolumeHandles(guard::TheVolumeGuard()) == volumes);
   FUZZ_CHECK(queues == 1 && timers == 1);
   FUZZ_CHECK(sim_.volumes.LiveBlocks() == 0);
 }

@@ -39,7 +39,7 @@ std::u16string_view View(const char16_t* text) {
 }
 
 // Whether path is ancestor itself or lies below it.
-bool AtOrBelow(const std::u16string& path, const std::u16string& ancestor) {
+bool AtOrBelow(std::u16string_view path, std::u16string_view ancestor) {
   if (!path.starts_with(ancestor)) return false;
   return path.size() == ancestor.size() || path[ancestor.size()] == kSeparator;
 }
@@ -92,7 +92,7 @@ std::int32_t SimRegistry::Levels(const std::u16string& base, std::u16string_view
   return kErrorSuccess;
 }
 
-bool SimRegistry::Denied(const std::u16string& path, std::uint32_t access) const {
+bool SimRegistry::Denied(std::u16string_view path, std::uint32_t access) const {
   return std::any_of(denials_.begin(), denials_.end(), [&](const Denial& d) {
     return (d.mask & access) != 0 && AtOrBelow(path, d.path);
   });
@@ -229,7 +229,7 @@ std::int32_t SimRegistry::RegCreateKeyExW(Hkey root, const char16_t* subKey, std
       return done(kErrorAccessDenied, 0);
     }
     for (std::size_t i = firstMissing; i < ends.size(); ++i) {
-      if (Denied(i == 0 ? base : std::u16string(level(i - 1)), kKeyCreateSubKey)) {
+      if (Denied(i == 0 ? std::u16string_view(base) : level(i - 1), kKeyCreateSubKey)) {
         return done(kErrorAccessDenied, 0);
       }
     }

@@ -89,7 +89,7 @@ class SimRegistry final : public Registry {
   std::int32_t Levels(const std::u16string& base, std::u16string_view subKey,
                       std::u16string* folded, std::u16string* display,
                       std::vector<std::size_t>* ends) const;
-  bool Denied(const std::u16string& path, std::uint32_t access) const;
+  bool Denied(std::u16string_view path, std::uint32_t access) const;
   Key* FindKey(std::u16string_view folded);
   const OpenKey* FindOpen(Hkey key) const;
   Hkey OpenHandleFor(const std::u16string& folded, std::uint32_t access);

@@ -18,6 +18,8 @@ inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+/// ERROR_NOT_READY: also what an open of a volume gets while its dismounting handle is open.
+inline constexpr std::uint32_t kErrorNotReady = 21;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorMoreDataCode = 234;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/Text.h"
 
@@ -45,7 +46,9 @@ char LetterOfVolumePath(const char16_t* path) {
 
 void SimVolumes::SetDrive(char letter, SimDrive drive) {
   std::lock_guard lock(core_.Mutex());
-  if (IsLetter(letter)) drives_[letter - 'A'] = drive;
+  if (!IsLetter(letter)) return;
+  drives_[letter - 'A'] = drive;
+  Track(letter);
 }
 
 SimDrive SimVolumes::Drive(char letter) const {
@@ -60,6 +63,90 @@ void SimVolumes::RemoveDrive(char letter) {
   d.type = kDriveNoRootDir;
   d.volumePresent = false;
   d.lockedBy = kNullHandle;
+  d.dismountedBy = kNullHandle;
+  d.mounted = true;
+  Instance& instance = InstanceOf(letter);
+  ++instance.device;
+  ++instance.mount;
+  Track(letter);
+}
+
+std::uint32_t SimVolumes::OpenOtherProcessFile(char letter, std::uint64_t* id) {
+  std::lock_guard lock(core_.Mutex());
+  SimDrive* d = DriveOf(letter);
+  if (d == nullptr || !d->volumePresent || d->type <= kDriveNoRootDir) return kErrorFileNotFound;
+  // Another process's open meets the same file system as the service's, but not the
+  // service's own injected faults.
+  bool openFails = d->openFails;
+  d->openFails = false;
+  std::uint32_t error = Admit(letter, *d);
+  d->openFails = openFails;
+  if (error != 0) return error;
+  const Instance& instance = InstanceOf(letter);
+  *id = nextOtherOpen_++;
+  otherOpens_[*id] = VolumeOpen{letter, instance.device, instance.mount};
+  Note(letter, "file opened by another process");
+  return 0;
+}
+
+bool SimVolumes::CloseOtherProcessFile(char letter) {
+  std::lock_guard lock(core_.Mutex());
+  for (auto it = otherOpens_.begin(); it != otherOpens_.end(); ++it) {
+    if (it->second.letter != letter) continue;
+    otherOpens_.erase(it);
+    Note(letter, "file closed by another process");
+    return true;
+  }
+  return false;
+}
+
+bool SimVolumes::Openable(char letter) const {
+  std::lock_guard lock(core_.Mutex());
+  if (!IsLetter(letter)) return false;
+  const SimDrive& d = drives_[letter - 'A'];
+  return d.volumePresent && d.type > kDriveNoRootDir && d.lockedBy == kNullHandle &&
+         d.dismountedBy == kNullHandle;
+}
+
+std::vector<ExposureChange> SimVolumes::ExposureLog() const {
+  std::lock_guard lock(core_.Mutex());
+  return exposure_;
+}
+
+void SimVolumes::Track(char letter) {
+  Instance& instance = InstanceOf(letter);
+  const bool now = Openable(letter);
+  if (now == instance.openable) return;
+  instance.openable = now;
+  if (core_.Recording()) exposure_.push_back(ExposureChange{core_.NowMs(), letter, now});
+}
+
+bool SimVolumes::OnCurrentMount(const VolumeOpen& open) const {
+  const Instance& instance = instances_[open.letter - 'A'];
+  return open.device == instance.device && open.mount == instance.mount;
+}
+
+int SimVolumes::OtherOpens(char letter, Handle except) const {
+  int n = 0;
+  for (const auto& [h, open] : volumeHandles_) {
+    if (h != except && open.letter == letter && OnCurrentMount(open)) ++n;
+  }
+  for (const auto& [id, open] : otherOpens_) {
+    if (open.letter == letter && OnCurrentMount(open)) ++n;
+  }
+  return n;
+}
+
+std::uint32_t SimVolumes::Admit(char letter, SimDrive& d) {
+  if (d.openFails || d.lockedBy != kNullHandle) return kErrorAccessDenied;
+  if (d.dismountedBy != kNullHandle) return kErrorNotReady;
+  if (!d.mounted) {
+    // The dismounted volume's handles all stay on the old mount.
+    d.mounted = true;
+    ++InstanceOf(letter).mount;
+    Note(letter, "mounted afresh");
+  }
+  return 0;
 }
 
 std::vector<IoctlRecord> SimVolumes::Ioctls() const {
@@ -70,8 +157,8 @@ std::vector<IoctlRecord> SimVolumes::Ioctls() const {
 std::vector<Handle> SimVolumes::HandlesOn(char letter) const {
   std::lock_guard lock(core_.Mutex());
   std::vector<Handle> out;
-  for (const auto& [h, l] : volumeHandles_) {
-    if (l == letter) out.push_back(h);
+  for (const auto& [h, open] : volumeHandles_) {
+    if (open.letter == letter) out.push_back(h);
   }
   return out;
 }
@@ -81,7 +168,7 @@ std::vector<std::pair<std::uint64_t, std::string>> SimVolumes::VolumeEvents() co
   return events_;
 }
 
-void SimVolumes::Note(char letter, const char* what) {
+void SimVolumes::Note(char letter, const std::string& what) {
   if (!core_.Recording()) return;
   events_.emplace_back(core_.NowMs(), std::string(1, letter) + ": " + what);
 }
@@ -129,13 +216,12 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   if (d == nullptr || !d->volumePresent || d->type <= kDriveNoRootDir) {
     return fail(kErrorFileNotFound);
   }
-  if (d->openFails) return fail(kErrorAccessDenied);
-  if (d->lockedBy != kNullHandle) return fail(kErrorAccessDenied);
   if (disposition != kOpenExisting) return fail(kErrorInvalidParameter);
-  d->mounted = true;
+  if (std::uint32_t error = Admit(letter, *d); error != 0) return fail(error);
   Handle h = core_.OpenHandle(HandleEntry{"volume", std::string(1, letter) + ":"},
                               [this](Handle closed) { OnClose(closed); });
-  volumeHandles_[h] = letter;
+  const Instance& instance = InstanceOf(letter);
+  volumeHandles_[h] = VolumeOpen{letter, instance.device, instance.mount};
   call.Record([&] { return " -> " + HandleText(h); });
   return h;
 }
@@ -143,13 +229,50 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
 void SimVolumes::OnClose(Handle h) {
   auto it = volumeHandles_.find(h);
   if (it == volumeHandles_.end()) return;
-  SimDrive* d = DriveOf(it->second);
-  // Closing the locking handle is what ends the lock.
-  if (d != nullptr && d->lockedBy == h) {
-    d->lockedBy = kNullHandle;
-    Note(it->second, "lock ended (locking handle closed)");
-  }
+  const char letter = it->second.letter;
+  SimDrive* d = DriveOf(letter);
   volumeHandles_.erase(it);
+  if (d == nullptr) return;
+  // Closing the locking handle is what ends the lock; closing the dismounting one lets the
+  // volume mount afresh at its next use.
+  if (d->lockedBy == h) {
+    d->lockedBy = kNullHandle;
+    Note(letter, "lock ended (locking handle closed)");
+  }
+  if (d->dismountedBy == h) d->dismountedBy = kNullHandle;
+  Track(letter);
+}
+
+std::uint32_t SimVolumes::Lock(Handle h, const VolumeOpen& open, SimDrive& d) {
+  const SimFileSystem& fs = FileSystemOf(d.fileSystem, d.type);
+  if (d.dismountedBy == h ? !fs.LocksAfterOwnDismount() : !d.mounted) return kErrorNotReady;
+  if (d.lockedBy != kNullHandle) return kErrorAccessDenied;
+  if (int others = OtherOpens(open.letter, h); others > 0) {
+    Note(open.letter, "lock refused (" + std::to_string(others) + " other handle" +
+                          (others == 1 ? "" : "s") + " open)");
+    return kErrorAccessDenied;
+  }
+  d.lockedBy = h;
+  Note(open.letter, "locked");
+  if (fs.LockDismounts() && d.mounted) {
+    d.mounted = false;
+    d.dismountedBy = h;
+  }
+  return 0;
+}
+
+std::uint32_t SimVolumes::Dismount(Handle h, const VolumeOpen& open, SimDrive& d) {
+  const SimFileSystem& fs = FileSystemOf(d.fileSystem, d.type);
+  if (!d.mounted && d.dismountedBy != h) return kErrorNotReady;
+  if (fs.DismountRespectsLock() && d.lockedBy != kNullHandle && d.lockedBy != h) {
+    return kErrorAccessDenied;
+  }
+  if (d.mounted) {
+    d.mounted = false;
+    d.dismountedBy = h;
+  }
+  Note(open.letter, "dismounted");
+  return 0;
 }
 
 Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
@@ -173,16 +296,20 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   auto it = volumeHandles_.find(device);
   SimDrive* d = nullptr;
   if (it != volumeHandles_.end()) {
-    rec.letter = it->second;
-    d = DriveOf(it->second);
+    rec.letter = it->second.letter;
+    d = DriveOf(rec.letter);
   }
   Bool result = 0;
   std::uint32_t error = kErrorInvalidHandle;
   if (call.failed()) {
     error = call.error();
-  } else if (d != nullptr && !d->volumePresent) {
+  } else if (d != nullptr &&
+             (!d->volumePresent || it->second.device != InstanceOf(rec.letter).device)) {
     error = kErrorFileNotFound;  // the device went away under a held handle
   } else if (d != nullptr) {
+    // A handle on a mount that has since been replaced reaches a dead volume: every file-system
+    // control fails there. The storage requests go to the device and still work.
+    const bool deadMount = it->second.mount != InstanceOf(rec.letter).mount;
     switch (code) {
       case kSmartRcvDriveData:
         if (!d->answersAtaIdentify) {
@@ -198,29 +325,17 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
       case kIoctlStorageQueryProperty:
         result = AnswerStorageQuery(*d, in, inSize, out, outSize, bytesReturned, &error);
         break;
+      case kIoctlStorageCheckVerify2:
+        result = 1;
+        break;
       case kFsctlDismountVolume:
-        if (d->lockedBy == kNullHandle || d->lockedBy == device) {
-          d->mounted = false;
-          Note(rec.letter, "dismounted");
-          result = 1;
-        } else {
-          error = kErrorAccessDenied;
-        }
+        error = deadMount ? kErrorNotReady : Dismount(device, it->second, *d);
+        result = error == 0;
         break;
-      case kFsctlLockVolume: {
-        bool othersOpen = false;
-        for (const auto& [h, l] : volumeHandles_) {
-          if (l == it->second && h != device) othersOpen = true;
-        }
-        if (d->lockedBy == kNullHandle && (!othersOpen || !d->mounted)) {
-          d->lockedBy = device;
-          Note(rec.letter, "locked");
-          result = 1;
-        } else {
-          error = kErrorAccessDenied;
-        }
+      case kFsctlLockVolume:
+        error = deadMount ? kErrorNotReady : Lock(device, it->second, *d);
+        result = error == 0;
         break;
-      }
       case kFsctlUnlockVolume:
         if (d->lockedBy == device) {
           d->lockedBy = kNullHandle;
@@ -234,6 +349,7 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
         error = kErrorInvalidFunction;
         break;
     }
+    Track(rec.letter);
   }
   if (!result) SimCore::SetLastError(error);
   rec.result = result;

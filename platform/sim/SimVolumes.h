@@ -9,6 +9,7 @@
 
 #include "platform/Volumes.h"
 #include "platform/sim/SimCore.h"
+#include "platform/sim/SimFileSystems.h"
 
 namespace platform::sim {
 
@@ -24,13 +25,24 @@ struct SimDrive {
   std::uint32_t type = kDriveNoRootDir;  ///< what GetDriveTypeW reports (0 to 6, or more)
   bool volumePresent = false;            ///< a volume answers "\\.\X:" opens
   bool answersAtaIdentify = false;       ///< SMART_RCV_DRIVE_DATA succeeds (internal ATA disk)
-  bool openFails = false;                ///< every open fails with access denied
-  bool mounted = true;                   ///< false after FSCTL_DISMOUNT_VOLUME until next use
+  bool openFails = false;                ///< every open by the service fails with access denied
+  bool mounted = true;                   ///< false after a dismount until the next mount
   Handle lockedBy = kNullHandle;         ///< the handle holding FSCTL_LOCK_VOLUME, if any
   /// STORAGE_DEVICE_DESCRIPTOR.BusType. A fixed disk that does not answer the ATA probe is a
   /// USB hard disk unless a test says otherwise.
   std::uint32_t busType = kBusTypeUsb;
   SimBusQuery busQuery = SimBusQuery::kAnswers;
+  /// The handle that dismounted the volume, while it stays open: every new open then fails
+  /// with ERROR_NOT_READY.
+  Handle dismountedBy = kNullHandle;
+  SimFs fileSystem = SimFs::kByType;
+};
+
+/// One moment at which a volume became openable, or stopped being openable, by another process.
+struct ExposureChange {
+  std::uint64_t atMs = 0;
+  char letter = '?';
+  bool openable = false;
 };
 
 /// One DeviceIoControl call as the driver saw it.
@@ -44,14 +56,17 @@ struct IoctlRecord {
   Bool result = 0;
 };
 
-/// 26 drive letters with their volumes. Windows' rules that the guard depends on:
-/// a locked volume refuses every further open until the locking handle unlocks it or is
-/// closed; a lock is refused while another handle is open on a mounted volume, and a dismount
-/// lifts that (the other handles become stale); closing the locking handle ends the lock, and a
-/// dismounted volume mounts again at its next open. Opens fail as core.FailCall makes either
-/// Fault::kCreateFileW (shared with the file store's opens) or Fault::kCreateFileWVolume (volumes
-/// only) fail; controls fail with Fault::kDeviceIoControl (every code) or
-/// Fault::kDeviceIoControlStorageQuery (IOCTL_STORAGE_QUERY_PROPERTY only).
+/// 26 drive letters with their volumes, under the rules of each volume's file system
+/// (SimFileSystem): a locked volume refuses every further open with access denied until the
+/// locking handle unlocks it or is closed; a lock is refused while any other handle is open on
+/// the volume, the service's own and other processes' alike, invalidated ones included; a
+/// dismount invalidates the other handles, and every new open fails with ERROR_NOT_READY while
+/// the dismounting handle stays open; after that the next open mounts the volume afresh.
+/// Another process's open files (OpenOtherProcessFile) count like the service's handles.
+/// Opens fail as core.FailCall makes either Fault::kCreateFileW (shared with the file store's
+/// opens) or Fault::kCreateFileWVolume (volumes only) fail; controls fail with
+/// Fault::kDeviceIoControl (every code) or Fault::kDeviceIoControlStorageQuery
+/// (IOCTL_STORAGE_QUERY_PROPERTY only).
 class SimVolumes final : public Volumes {
  public:
   explicit SimVolumes(SimCore& core) : core_(core) {}
@@ -59,13 +74,25 @@ class SimVolumes final : public Volumes {
   /// Test set-up: letter 'A' to 'Z'.
   void SetDrive(char letter, SimDrive drive);
   [[nodiscard]] SimDrive Drive(char letter) const;
-  /// Removes the letter (type 1, no volume), as when a stick is pulled.
+  /// Removes the letter (type 1, no volume), as when a stick is pulled. Handles still open on it
+  /// stay on the device that went away: a volume set on the letter later is another one.
   void RemoveDrive(char letter);
+  /// Another process opens a file on the letter's volume and keeps it open, as Explorer or a
+  /// user's program would. Returns 0 and the open's id, or the Win32 error the open gets.
+  std::uint32_t OpenOtherProcessFile(char letter, std::uint64_t* id);
+  /// Closes the oldest file another process holds open on the letter; false when none.
+  bool CloseOtherProcessFile(char letter);
+  /// Whether another process could open a file on the letter's volume now.
+  [[nodiscard]] bool Openable(char letter) const;
+  /// Every change of Openable, with its virtual time (while the machine keeps records).
+  [[nodiscard]] std::vector<ExposureChange> ExposureLog() const;
   [[nodiscard]] std::vector<IoctlRecord> Ioctls() const;
   /// Open handles on the letter's volume.
   [[nodiscard]] std::vector<Handle> HandlesOn(char letter) const;
   /// What happened to the volumes, with virtual times: "E: dismounted", "E: locked",
-  /// "E: unlocked", "E: lock ended (locking handle closed)".
+  /// "E: lock refused (N other handles open)", "E: unlocked", "E: lock ended (locking handle
+  /// closed)", "E: mounted afresh", "E: file opened by another process". Changes of Openable
+  /// are in ExposureLog.
   [[nodiscard]] std::vector<std::pair<std::uint64_t, std::string>> VolumeEvents() const;
   /// GlobalAlloc blocks not yet freed.
   [[nodiscard]] std::size_t LiveBlocks() const;
@@ -80,16 +107,44 @@ class SimVolumes final : public Volumes {
   void* GlobalFree(void* block) override;
 
  private:
+  /// One open of a volume or of a file on it: the device instance and the mount it reached.
+  struct VolumeOpen {
+    char letter = '?';
+    std::uint64_t device = 0;
+    std::uint64_t mount = 0;
+  };
+  /// What the letter's volume is beyond what SimDrive shows: which device instance is there
+  /// (RemoveDrive moves on to the next) and which mount of it is current.
+  struct Instance {
+    std::uint64_t device = 1;
+    std::uint64_t mount = 1;
+    bool openable = false;  ///< Openable as last logged
+  };
+
   SimDrive* DriveOf(char letter);
+  Instance& InstanceOf(char letter) { return instances_[letter - 'A']; }
+  [[nodiscard]] bool OnCurrentMount(const VolumeOpen& open) const;
+  /// The opens on the volume's current mount other than the given handle.
+  [[nodiscard]] int OtherOpens(char letter, Handle except) const;
+  /// The Win32 error an open of the letter's volume gets now, or 0; mounts it afresh if needed.
+  std::uint32_t Admit(char letter, SimDrive& d);
+  std::uint32_t Lock(Handle h, const VolumeOpen& open, SimDrive& d);
+  std::uint32_t Dismount(Handle h, const VolumeOpen& open, SimDrive& d);
   static Bool AnswerStorageQuery(const SimDrive& d, const void* in, std::uint32_t inSize, void* out,
                                  std::uint32_t outSize, std::uint32_t* bytesReturned,
                                  std::uint32_t* error);
   void OnClose(Handle h);
+  void Note(char letter, const std::string& what);
+  /// Logs a change of Openable for the letter.
+  void Track(char letter);
 
   SimCore& core_;
   std::array<SimDrive, 26> drives_{};
-  std::map<Handle, char> volumeHandles_;
-  void Note(char letter, const char* what);
+  std::array<Instance, 26> instances_{};
+  std::map<Handle, VolumeOpen> volumeHandles_;
+  std::map<std::uint64_t, VolumeOpen> otherOpens_;
+  std::uint64_t nextOtherOpen_ = 1;
+  std::vector<ExposureChange> exposure_;
 
   std::vector<IoctlRecord> ioctls_;
   std::vector<std::pair<std::uint64_t, std::string>> events_;

@@ -49,8 +49,7 @@ char Letter(const std::string& word) {
   throw Refused{"'" + word + "' is not a drive letter A to Z"};
 }
 
-// "drive E fixed [ata] [openfails] [bus BUS]" and "arrive E fixed [ata] [bus BUS]" share this
-// tail.
+// "drive E fixed [ata] [openfails] [bus BUS] [fs FS]" and "arrive E fixed ..." share this tail.
 DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
   if (w.size() < at + 2) throw Refused{"expected a drive letter and a type"};
   DriveSpec d;
@@ -78,8 +77,13 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
         for (const auto& [name, value] : kBusTypes) names += name + ", ";
         throw Refused{"unknown bus '" + w[i] + "' (" + names + "queryfails)"};
       }
+    } else if (w[i] == "fs") {
+      if (++i == w.size() || (w[i] != "fat" && w[i] != "ntfs" && w[i] != "cdfs")) {
+        throw Refused{"expected a file system after 'fs' (fat, ntfs, cdfs)"};
+      }
+      d.fileSystem = w[i];
     } else {
-      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails, bus BUS)"};
+      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails, bus BUS, fs FS)"};
     }
   }
   return d;
@@ -119,6 +123,10 @@ Event ParseEvent(const std::vector<std::string>& w, std::string_view line) {
     Expect(w, 4, "at MS remove LETTER");
     e.kind = Event::Kind::Remove;
     e.drive.letter = Letter(w[3]);
+  } else if (what == "open" || what == "close") {
+    Expect(w, 4, "at MS open|close LETTER");
+    e.kind = what == "open" ? Event::Kind::OpenFile : Event::Kind::CloseFile;
+    e.drive.letter = Letter(w[3]);
   } else if (what == "control") {
     Expect(w, 4, "at MS control CODE");
     e.kind = Event::Kind::Control;
@@ -139,7 +147,7 @@ Event ParseEvent(const std::vector<std::string>& w, std::string_view line) {
     e.kind = Event::Kind::PostClose;
   } else {
     throw Refused{"unknown event '" + what +
-                  "' (arrive, remove, control, stop, tag, write-protect, post-close)"};
+                  "' (arrive, remove, open, close, control, stop, tag, write-protect, post-close)"};
   }
   return e;
 }

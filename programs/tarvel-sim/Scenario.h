@@ -18,6 +18,9 @@ struct DriveSpec {
   bool openFails = false;
   std::uint32_t busType = 7;   ///< STORAGE_BUS_TYPE its bus query reports; 7 is USB
   bool busQueryFails = false;  ///< the bus query fails instead
+  /// The file system: "" for the drive type's own (CDFS on a CD-ROM, FAT on others), "fat",
+  /// "ntfs" or "cdfs".
+  std::string fileSystem;
 };
 
 /// The scenario name of a STORAGE_BUS_TYPE value ("nvme"), or null for one without a name.
@@ -31,10 +34,10 @@ struct PortableDeviceSpec {
 
 /// Something that happens at a virtual time.
 struct Event {
-  enum class Kind { Arrive, Remove, Control, Tag, WriteProtect, PostClose };
+  enum class Kind { Arrive, Remove, Control, Tag, WriteProtect, PostClose, OpenFile, CloseFile };
   std::uint64_t atMs = 0;
   Kind kind = Kind::Control;
-  DriveSpec drive;         ///< Arrive: the drive that appears; Remove: its letter
+  DriveSpec drive;  ///< Arrive: the drive that appears; Remove, OpenFile, CloseFile: its letter
   std::uint32_t code = 0;  ///< Control: the control code; WriteProtect: the value
   std::string text;        ///< Tag: the new [State] key text
   int line = 0;            ///< where the scenario said it

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 
+#include "guard/DriveKind.h"
 #include "guard/VolumeGuard.h"
 #include "platform/Registry.h"
 #include "platform/SystemDir.h"
@@ -61,6 +62,11 @@ platform::sim::SimDrive SimDriveOf(const DriveSpec& spec) {
   d.busType = spec.busType;
   d.busQuery = spec.busQueryFails ? platform::sim::SimBusQuery::kFails
                                   : platform::sim::SimBusQuery::kAnswers;
+  using platform::sim::SimFs;
+  d.fileSystem = spec.fileSystem == "fat"    ? SimFs::kFat
+                 : spec.fileSystem == "ntfs" ? SimFs::kNtfs
+                 : spec.fileSystem == "cdfs" ? SimFs::kCdfs
+                                             : SimFs::kByType;
   return d;
 }
 
@@ -149,6 +155,11 @@ std::string Describe(const Event& e) {
       return "WriteProtect set to " + std::to_string(e.code) + " by someone else";
     case Event::Kind::PostClose:
       return "WM_CLOSE posted to the window";
+    case Event::Kind::OpenFile:
+      return std::string("another process opens a file on ") + e.drive.letter +
+             ": and keeps it open";
+    case Event::Kind::CloseFile:
+      return std::string("another process closes its file on ") + e.drive.letter + ":";
   }
   return "";
 }
@@ -184,6 +195,14 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
       sim.registry.SetDword(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue,
                             e.code);
       return "";
+    case Event::Kind::OpenFile: {
+      std::uint64_t id = 0;
+      std::uint32_t error = sim.volumes.OpenOtherProcessFile(e.drive.letter, &id);
+      return error == 0 ? "" : "the open failed with error " + std::to_string(error);
+    }
+    case Event::Kind::CloseFile:
+      return sim.volumes.CloseOtherProcessFile(e.drive.letter) ? ""
+                                                               : "no file of another process open";
     case Event::Kind::PostClose: {
       platform::Handle window =
           sim.windowing.FindWindowW(platform::kNotifyWindowClass, platform::kServiceName);
@@ -195,6 +214,40 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
     }
   }
   return "";
+}
+
+// Whether the policy in force now blocks the drive's kind.
+bool BlockedKind(const platform::sim::SimDrive& d) {
+  const guard::BusAnswer bus{d.busQuery == platform::sim::SimBusQuery::kAnswers, d.busType};
+  switch (guard::KindOfDrive(d.type, d.answersAtaIdentify, bus)) {
+    case guard::DriveKind::kRemovable:
+      return guard::VolumeGuard::RemovableLock != 0;
+    case guard::DriveKind::kOptical:
+      return guard::VolumeGuard::OpticalLock != 0;
+    case guard::DriveKind::kNeither:
+      break;
+  }
+  return false;
+}
+
+// The spans in which another process could open a file on the letter, from the volumes' log of
+// changes; a span still open at the end closes at endMs.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> OpenableSpans(
+    const std::vector<platform::sim::ExposureChange>& log, char letter, std::uint64_t endMs) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+  std::optional<std::uint64_t> from;
+  for (const platform::sim::ExposureChange& change : log) {
+    if (change.letter != letter) continue;
+    if (change.openable && !from) {
+      from = change.atMs;
+    } else if (!change.openable && from) {
+      // A volume closed again at the same virtual instant was never open to anyone.
+      if (change.atMs > *from) spans.emplace_back(*from, change.atMs);
+      from.reset();
+    }
+  }
+  if (from) spans.emplace_back(*from, endMs);
+  return spans;
 }
 
 void Collect(platform::sim::SimMachine& sim, const Scenario& s,
@@ -209,6 +262,12 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
   // What the service did to the machine, from the volumes and the journal.
   std::vector<std::pair<std::uint64_t, std::string>> effects;
   for (const auto& [ms, what] : sim.volumes.VolumeEvents()) effects.emplace_back(ms, "   " + what);
+  for (const platform::sim::ExposureChange& change : sim.volumes.ExposureLog()) {
+    if (!BlockedKind(sim.volumes.Drive(change.letter))) continue;
+    effects.emplace_back(change.atMs, std::string("   ") + change.letter +
+                                          (change.openable ? ": openable by other processes"
+                                                           : ": closed to other processes"));
+  }
   std::map<std::uint64_t, std::string> devicePasses;
   for (const auto& [ms, line] : sim.core.TimedJournal()) {
     if (line.starts_with("RegSetValueExW") && line.find("WriteProtect") != std::string::npos) {
@@ -249,11 +308,19 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
                    return e.kind == Event::Kind::Arrive && e.drive.letter == c;
                  });
     if (!named && !d.volumePresent) continue;
-    out.drives.push_back(DriveOutcome{c, d.type,
-                                      BusText(d.type, d.answersAtaIdentify, d.busType,
-                                              d.busQuery == platform::sim::SimBusQuery::kFails),
-                                      d.mounted, d.lockedBy != platform::kNullHandle,
-                                      static_cast<std::uint64_t>(d.lockedBy)});
+    DriveOutcome drive;
+    drive.letter = c;
+    drive.type = d.type;
+    drive.bus = BusText(d.type, d.answersAtaIdentify, d.busType,
+                        d.busQuery == platform::sim::SimBusQuery::kFails);
+    drive.mounted = d.mounted;
+    drive.locked = d.lockedBy != platform::kNullHandle;
+    drive.lockedBy = static_cast<std::uint64_t>(d.lockedBy);
+    drive.fileSystem = platform::sim::FileSystemOf(d.fileSystem, d.type).Name();
+    drive.blockedKind = BlockedKind(d);
+    drive.openable = OpenableSpans(sim.volumes.ExposureLog(), c, sim.core.NowMs());
+    for (const auto& [from, to] : drive.openable) drive.exposedMs += to - from;
+    out.drives.push_back(std::move(drive));
   }
   auto value =
       sim.registry.Value(platform::kHkeyLocalMachine, kWriteProtectKey, kWriteProtectValue);
@@ -272,6 +339,12 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
     out.controlsAccepted = status->dwControlsAccepted;
   }
   out.endMs = sim.core.NowMs();
+}
+
+// Seconds with three decimals and no padding ("2.500").
+std::string Trimmed(std::uint64_t ms) {
+  std::string text = Seconds(ms);
+  return text.substr(text.find_first_not_of(' '));
 }
 
 }  // namespace
@@ -330,13 +403,13 @@ void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
   for (const std::string& line : outcome.timeline) out << line << "\n";
   for (const std::string& note : outcome.notes) out << "note: " << note << "\n";
   out << "\nFinal state at " << Seconds(outcome.endMs) << " s:\n";
-  out << "  Drive  Type       Bus          Volume      Lock\n";
+  out << "  Drive  Type       FS    Bus          Volume      Lock\n";
   for (const DriveOutcome& d : outcome.drives) {
-    char line[128];
-    std::snprintf(line, sizeof line, "  %c:     %-10s %-12s %-11s %s", d.letter, TypeName(d.type),
-                  d.bus.empty() ? "-" : d.bus.c_str(),
-                  d.type <= 1 ? "-" : (d.mounted ? "mounted" : "dismounted"),
-                  d.locked ? "locked" : "-");
+    char line[160];
+    std::snprintf(
+        line, sizeof line, "  %c:     %-10s %-5s %-12s %-11s %s", d.letter, TypeName(d.type),
+        d.type <= 1 ? "-" : d.fileSystem.c_str(), d.bus.empty() ? "-" : d.bus.c_str(),
+        d.type <= 1 ? "-" : (d.mounted ? "mounted" : "dismounted"), d.locked ? "locked" : "-");
     out << line;
     if (d.locked) {
       char handle[32];
@@ -346,6 +419,20 @@ void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
     }
     out << "\n";
   }
+  out << "  Exposure of the volumes the policy blocks at the end (virtual ms in which another\n"
+      << "  process could open a file on them):\n";
+  bool anyBlocked = false;
+  for (const DriveOutcome& d : outcome.drives) {
+    if (!d.blockedKind) continue;
+    anyBlocked = true;
+    out << "    " << d.letter << ": " << d.exposedMs << " ms";
+    for (const auto& [from, to] : d.openable) {
+      out << (&from == &d.openable.front().first ? " (" : ", ") << Trimmed(from) << "-"
+          << Trimmed(to);
+    }
+    out << (d.openable.empty() ? "" : ")") << "\n";
+  }
+  if (!anyBlocked) out << "    none blocked\n";
   out << "  WriteProtect: "
       << (outcome.writeProtect ? std::to_string(*outcome.writeProtect) : std::string("absent"))
       << "\n";

@@ -20,6 +20,12 @@ struct DriveOutcome {
   bool mounted = true;
   bool locked = false;
   std::uint64_t lockedBy = 0;
+  std::string fileSystem;  ///< "FAT", "NTFS", "CDFS"
+  /// Whether the policy in force at the end blocks the drive's kind.
+  bool blockedKind = false;
+  /// The virtual-time spans [from, to) in which another process could open a file on it.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> openable;
+  std::uint64_t exposedMs = 0;  ///< the spans' total
 };
 
 /// What a run leaves behind: the debug lines with their times, and the machine's final state.

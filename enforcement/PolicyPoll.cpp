@@ -133,6 +133,9 @@ void PollPolicy(void* /*parameter*/, bool /*timerOrWaitFired*/) {
       guard.SetRemovableLock(false);
     }
   }
+  // Locks that were refused are tried again, and blocked volumes that nothing took (an arrival
+  // missed, one during start-up) are taken: each heals within a second.
+  guard.KeepLocked();
   SwitchPortableDevicesLogged(!guard.GetRemovableLock() && DesiredWriteProtect != 1);
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Text.h"
+#include "platform/Threads.h"
 #include "platform/Volumes.h"
 
 namespace guard {
@@ -96,6 +97,14 @@ BusAnswer QueryBusType(Handle volume) {
 Bool DismountVolume(Handle volume) {
   return VolumeControl(volume, platform::kFsctlDismountVolume);
 }
+bool VolumeStillPresent(Handle volume) {
+  constexpr std::uint32_t kErrorInvalidFunction = 1;
+  constexpr std::uint32_t kErrorNotSupported = 50;
+  if (VolumeControl(volume, platform::kIoctlStorageCheckVerify2) != 0) return true;
+  const std::uint32_t error = platform::Current().threads->GetLastError();
+  return error == kErrorInvalidFunction || error == kErrorNotSupported;
+}
+
 Bool LockVolume(Handle volume) {
   return VolumeControl(volume, platform::kFsctlLockVolume);
 }

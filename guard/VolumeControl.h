@@ -50,6 +50,10 @@ platform::Bool ProbeAtaIdentify(platform::Handle volume);
 /// PropertyStandardQuery) and reads its bus type.
 BusAnswer QueryBusType(platform::Handle volume);
 platform::Bool DismountVolume(platform::Handle volume);
+/// Whether the device behind a held volume handle is still there (IOCTL_STORAGE_CHECK_VERIFY2).
+/// A device that went away fails the request; a driver that does not know it (invalid function,
+/// not supported) is taken to be still there, so that no lock is given up on a guess.
+bool VolumeStillPresent(platform::Handle volume);
 platform::Bool LockVolume(platform::Handle volume);
 platform::Bool UnlockVolume(platform::Handle volume);
 

@@ -20,6 +20,10 @@ namespace {
 
 constexpr std::uint32_t kArrivalPauseMs = 100;
 
+platform::Threads& Threads() {
+  return *platform::Current().threads;
+}
+
 std::atomic<RemovableReleaseHook> AfterRemovableRelease{nullptr};
 
 // The unit mask of a volume arrival broadcast. The broadcast is read field by field, each only
@@ -48,6 +52,7 @@ bool VolumeGuard::SetRemovableLock(bool on) {
   std::lock_guard lock(mutex_);
   if (GetRemovableLock() == on) return true;
   CloseVolumeHandles(kRemovableKind);
+  ForgetTries();
   // The flag changes before the pass, so the pass already sees the new policy.
   if (on) {
     RemovableLock = 1;
@@ -64,6 +69,7 @@ bool VolumeGuard::SetOpticalLock(bool on) {
   std::lock_guard lock(mutex_);
   if (GetOpticalLock() == on) return true;
   CloseVolumeHandles(kOpticalKind);
+  ForgetTries();
   if (on) {
     OpticalLock = 1;
     LockSweep(kSweepOptical);
@@ -101,34 +107,60 @@ std::int32_t VolumeGuard::OnDeviceChange(std::uint32_t event, const void* data) 
     std::uint32_t unitMask = 0;
     if (ReadUnitMask(data, &unitMask)) {
       std::int32_t cls = ClassifyArrival(unitMask);
+      const int letter = static_cast<int>(arrivalIndex);
+      // A new volume on the letter: its tries start afresh and its disk is asked again.
+      if ((unitMask & ((1u << kDriveCount) - 1)) != 0) {
+        lockTries_[letter] = 0;
+        internalType_[letter] = 0;
+      }
       char16_t path[kVolumePathSize];
       InitVolumePath(path);
-      AppendDriveLetter(path, static_cast<int>(arrivalIndex));
-      const int letter = static_cast<int>(arrivalIndex);
+      AppendDriveLetter(path, letter);
+      // A volume the guard already holds locked (a repeated broadcast) is not opened again:
+      // the open would only be refused by the guard's own lock.
+      const bool held = HeldLocked(letter);
       if (cls == kClassRemovable && GetRemovableLock()) {
+        // The arrival's own handle takes the new volume: a second handle of the guard's on it
+        // would make the lock impossible.
+        const Kind removable = KindOf(kRemovableKind);
         Handle h = kInvalidHandleValue;
-        if (arrivalRecorded_) {
+        if (arrivalRecorded_ && !held) {
           h = OpenVolume(path);
-          Hold(KindOf(kRemovableKind), removableCount - 1, h, letter);
+          Hold(removable, removableCount - 1, h, letter);
+          if (h == kInvalidHandleValue) LockFailed(letter, Threads().GetLastError());
         }
-        // Without a slot for the arrival's own handle, the lock pass still takes the volume.
-        if (h != kInvalidHandleValue || !arrivalRecorded_) {
-          platform::Current().threads->Sleep(kArrivalPauseMs);
-          LockSweep(kSweepRemovable);
+        if (h != kInvalidHandleValue) {
+          Threads().Sleep(kArrivalPauseMs);
+          Take(removable, removableCount - 1);
         }
-      } else if (cls == kClassOptical && GetOpticalLock() && arrivalRecorded_) {
+        // Every other removable-kind volume that no slot holds is taken too; without a slot for
+        // the arrival's own handle, that includes the new volume.
+        if (h != kInvalidHandleValue || !arrivalRecorded_ || held) {
+          if (!arrivalRecorded_) Threads().Sleep(kArrivalPauseMs);
+          LockPass(kSweepRemovable, true);
+        }
+      } else if (cls == kClassOptical && GetOpticalLock() && arrivalRecorded_ && !held) {
         // The arrival's own handle takes the disc and stays held.
         const Kind optical = KindOf(kOpticalKind);
         Hold(optical, opticalCount - 1, OpenVolume(path), letter);
         if (opticalHandles[opticalCount - 1] != kInvalidHandleValue) {
           Take(optical, opticalCount - 1);
+        } else {
+          LockFailed(letter, Threads().GetLastError());
         }
       }
     }
     platform::LogW(u"\n(VexService) Handle device arrival finish");
   } else if (event == platform::kDbtDeviceRemoveComplete) {
-    CloseVolumeHandles(kBothKinds);
-    LockSweep(kSweepRemovable | kSweepOptical);
+    // Only what went away is let go: the volume the broadcast names, and any held handle whose
+    // device no longer answers. Every other lock stays held, and a pass then takes what the
+    // flags block and no slot holds, so the guard ends as a fresh lock pass would leave it
+    // without ever unlocking a volume that is still there.
+    std::uint32_t unitMask = 0;
+    ReadUnitMask(data, &unitMask);  // a removal that is not a volume's names no letter
+    DropGone(unitMask);
+    ForgetTries();
+    LockPass(kSweepRemovable | kSweepOptical, true);
     platform::LogW(u"\n(VexService) Device remove complete");
   }
   return 1;

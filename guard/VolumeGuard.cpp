@@ -1,7 +1,11 @@
 // The volume guard: state, sweeps and slot bookkeeping.
 #include "guard/VolumeGuard.h"
 
+#include <cstdio>
+#include <utility>
+
 #include "guard/DriveKind.h"
+#include "platform/Debug.h"
 #include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -56,13 +60,7 @@ bool VolumeGuard::GetOpticalLock() const {
   return OpticalLock.load() != 0;
 }
 
-// A kind's count can outgrow its 26 slots when passes and arrivals add entries with no toggle
-// or removal in between. Before that happens the kind gives up first the entries that hold no
-// handle (0 or INVALID_HANDLE_VALUE), then those whose handle holds no lock; the entries that
-// hold locks are kept, so a blocked volume never ends unlocked for want of a slot. Only when
-// all 26 hold live locks, one per drive letter, is the new entry refused.
-bool VolumeGuard::MakeRoom(const Kind& k) {
-  if (k.count < kDriveCount) return true;
+void VolumeGuard::Pack(const Kind& k) {
   std::int32_t kept = 0;
   for (std::int32_t i = 0; i < k.count; ++i) {
     if (k.slots[i] == kNullHandle || k.slots[i] == kInvalidHandleValue) continue;
@@ -70,8 +68,23 @@ bool VolumeGuard::MakeRoom(const Kind& k) {
     k.info[kept] = k.info[i];
     ++kept;
   }
-  if (kept == kDriveCount) {
-    kept = 0;
+  for (std::int32_t i = kept; i < kDriveCount; ++i) {
+    k.slots[i] = kNullHandle;
+    k.info[i] = SlotInfo{};
+  }
+  k.count = kept;
+}
+
+// A kind's count can outgrow its 26 slots when passes and arrivals add entries with no toggle
+// or removal in between. Before that happens the kind gives up first the entries that hold no
+// handle (0 or INVALID_HANDLE_VALUE), then those whose handle holds no lock; the entries that
+// hold locks are kept, so a blocked volume never ends unlocked for want of a slot. Only when
+// all 26 hold live locks, one per drive letter, is the new entry refused.
+bool VolumeGuard::MakeRoom(const Kind& k) {
+  if (k.count < kDriveCount) return true;
+  Pack(k);
+  if (k.count == kDriveCount) {
+    std::int32_t kept = 0;
     for (std::int32_t i = 0; i < kDriveCount; ++i) {
       if (!k.info[i].locked) {
         Threads().CloseHandle(k.slots[i]);
@@ -81,12 +94,12 @@ bool VolumeGuard::MakeRoom(const Kind& k) {
       k.info[kept] = k.info[i];
       ++kept;
     }
+    for (std::int32_t i = kept; i < kDriveCount; ++i) {
+      k.slots[i] = kNullHandle;
+      k.info[i] = SlotInfo{};
+    }
+    k.count = kept;
   }
-  for (std::int32_t i = kept; i < kDriveCount; ++i) {
-    k.slots[i] = kNullHandle;
-    k.info[i] = SlotInfo{};
-  }
-  k.count = kept;
   return k.count < kDriveCount;
 }
 
@@ -98,7 +111,8 @@ bool VolumeGuard::RecordEntry(const Kind& k) {
 
 void VolumeGuard::Hold(const Kind& k, std::int32_t slot, Handle h, int letter) {
   k.slots[slot] = h;
-  k.info[slot] = SlotInfo{false, static_cast<std::int8_t>(h == kInvalidHandleValue ? -1 : letter)};
+  k.info[slot] =
+      SlotInfo{false, false, static_cast<std::int8_t>(h == kInvalidHandleValue ? -1 : letter)};
 }
 
 Handle VolumeGuard::OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter) {
@@ -111,9 +125,78 @@ Handle VolumeGuard::OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], i
 
 void VolumeGuard::Take(const Kind& k, std::int32_t slot) {
   Threads().Sleep(kTakePauseMs);
-  DismountVolume(k.slots[slot]);
-  k.info[slot].locked = LockVolume(k.slots[slot]) != 0;
-  if (k.info[slot].locked) ForgetSupersededLocks(k, slot);
+  Seize(k, slot);
+}
+
+// Lock first: a refused lock changes nothing, and a granted one shows that no other handle is
+// open on the volume; the dismount that follows flushes the volume and takes its file system
+// down under the lock. A refused lock is followed by a dismount that forces every other handle
+// off the volume: while this handle stays open no new open reaches the volume (it gets
+// ERROR_NOT_READY), and the once-a-second check tries the lock again. A dismount before the
+// lock would make a CD-ROM's lock through the same handle impossible.
+bool VolumeGuard::Seize(const Kind& k, std::int32_t slot) {
+  SlotInfo& info = k.info[slot];
+  const Handle h = k.slots[slot];
+  if (LockVolume(h) != 0) {
+    DismountVolume(h);
+    info.locked = true;
+    info.refused = false;
+    ForgetSupersededLocks(k, slot);
+    return true;
+  }
+  const std::uint32_t error = Threads().GetLastError();
+  DismountVolume(h);
+  info.locked = false;
+  info.refused = true;
+  LockFailed(info.letter, error);
+  return false;
+}
+
+// A refused lock tried again. The held handle is closed, so that the volume, once the owners
+// of the handles its dismount invalidated have closed them, mounts afresh; it is opened again
+// at once and locked through the new handle.
+void VolumeGuard::Retry(const Kind& k, std::int32_t slot) {
+  const int letter = k.info[slot].letter;
+  Threads().CloseHandle(k.slots[slot]);
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  AppendDriveLetter(path, letter);
+  const Handle h = OpenVolume(path);
+  Hold(k, slot, h, letter);
+  if (h == kInvalidHandleValue) {
+    LockFailed(letter, Threads().GetLastError());
+    return;
+  }
+  Seize(k, slot);
+}
+
+void VolumeGuard::LockFailed(int letter, std::uint32_t error) {
+  if (letter < 0 || letter >= kDriveCount) return;
+  if (lockTries_[letter] < kMaxLockTries) ++lockTries_[letter];
+  char line[64];
+  std::snprintf(line, sizeof line, "\n(VexService) Lock %c: failed. (err=%lx)",
+                static_cast<char>('A' + letter), static_cast<unsigned long>(error));
+  platform::LogW(platform::FromUtf8(line).c_str());
+}
+
+bool VolumeGuard::Held(int letter) const {
+  for (int i = 0; i < kDriveCount; ++i) {
+    for (const auto& [slots, info] :
+         {std::pair{removableHandles, removableInfo_}, std::pair{opticalHandles, opticalInfo_}}) {
+      if (info[i].letter == letter && slots[i] != kNullHandle && slots[i] != kInvalidHandleValue) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void VolumeGuard::ForgetTries() {
+  std::lock_guard lock(mutex_);
+  for (int i = 0; i < kDriveCount; ++i) {
+    lockTries_[i] = 0;
+    internalType_[i] = 0;
+  }
 }
 
 // A volume admits one lock at a time. A lock just granted on a letter therefore shows that any
@@ -183,25 +266,42 @@ std::int32_t VolumeGuard::ClassifyDrive(const char16_t* rootName) {
 
 void VolumeGuard::LockSweep(SweepFlags flags) {
   std::lock_guard lock(mutex_);
+  LockPass(flags, false);
+}
+
+// The lock pass. missingOnly leaves alone the letters that a slot already holds, without asking
+// Windows about them: the arrival and removal passes bring the rest into line without opening
+// held volumes a second time.
+void VolumeGuard::LockPass(SweepFlags flags, bool missingOnly) {
   const Kind removable = KindOf(kRemovableKind);
   const Kind optical = KindOf(kOpticalKind);
   char16_t path[kVolumePathSize];
   InitVolumePath(path);
+  // Opens, and takes when the flag is set, a removable drive or an optical drive.
+  auto takeInto = [&](const Kind& k, bool flag, int letter) {
+    if (!MakeRoom(k)) return;
+    if (flag) {
+      if (OpenInto(k, path, letter) != kInvalidHandleValue) {
+        Take(k, k.count);
+      } else {
+        LockFailed(letter, Threads().GetLastError());
+      }
+    }
+    ++k.count;
+  };
   for (int i = 0; i < kDriveCount; ++i) {
+    if (missingOnly && Held(i)) continue;
     std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
     if (!Selected(type, flags)) continue;
     if (type == platform::kDriveRemovable) {
-      if (!MakeRoom(removable)) continue;
-      if (RemovableLock && OpenInto(removable, path, i) != kInvalidHandleValue) {
-        Take(removable, removableCount);
-      }
-      ++removableCount;
+      takeInto(removable, RemovableLock != 0, i);
     } else if (type == platform::kDriveFixed || type == platform::kDriveRamdisk) {
       if (!MakeRoom(removable)) continue;
       Handle h = OpenInto(removable, path, i);
       if (h == kInvalidHandleValue) continue;
       // An internal disk (it answers the probe, or reports an internal bus) is left alone.
       if (!IsRemovableKindDisk(type, h)) {
+        internalType_[i] = type;
         CloseSlot(removable, removableCount);
         continue;
       }
@@ -209,13 +309,112 @@ void VolumeGuard::LockSweep(SweepFlags flags) {
       if (RemovableLock) Take(removable, removableCount);
       ++removableCount;
     } else {  // DRIVE_CDROM
-      if (!MakeRoom(optical)) continue;
-      if (OpticalLock && OpenInto(optical, path, i) != kInvalidHandleValue) {
-        Take(optical, opticalCount);
-      }
-      ++opticalCount;
+      takeInto(optical, OpticalLock != 0, i);
     }
   }
+}
+
+void VolumeGuard::TakeMissing(int letter, std::uint32_t type) {
+  const bool disk = type == platform::kDriveFixed || type == platform::kDriveRamdisk;
+  const Kind k = KindOf(type == platform::kDriveCdrom ? kOpticalKind : kRemovableKind);
+  if (!MakeRoom(k)) return;
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  if (OpenInto(k, path, letter) == kInvalidHandleValue) {
+    // A fixed disk that cannot be opened may be an internal one: counted, not logged.
+    if (!disk) {
+      LockFailed(letter, Threads().GetLastError());
+    } else if (lockTries_[letter] < kMaxLockTries) {
+      ++lockTries_[letter];
+    }
+    return;
+  }
+  if (disk && !IsRemovableKindDisk(type, k.slots[k.count])) {
+    internalType_[letter] = type;
+    CloseSlot(k, k.count);
+    return;
+  }
+  Seize(k, k.count);
+  ++k.count;
+}
+
+void VolumeGuard::KeepLocked() {
+  std::lock_guard lock(mutex_);
+  const bool removable = GetRemovableLock();
+  const bool optical = GetOpticalLock();
+  if (!removable && !optical) return;
+  for (HandleKind kind : {kRemovableKind, kOpticalKind}) {
+    if (!(kind == kRemovableKind ? removable : optical)) continue;
+    const Kind k = KindOf(kind);
+    for (std::int32_t slot = 0; slot < k.count; ++slot) {
+      const SlotInfo& info = k.info[slot];
+      if (info.refused && info.letter >= 0 && lockTries_[info.letter] < kMaxLockTries) {
+        Retry(k, slot);
+      }
+    }
+  }
+  for (int i = 0; i < kDriveCount; ++i) {
+    if (lockTries_[i] >= kMaxLockTries || Held(i)) continue;
+    const std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
+    switch (type) {
+      case platform::kDriveRemovable:
+        if (removable) TakeMissing(i, type);
+        break;
+      case platform::kDriveFixed:
+      case platform::kDriveRamdisk:
+        if (removable && internalType_[i] != type) TakeMissing(i, type);
+        break;
+      case platform::kDriveCdrom:
+        if (optical) TakeMissing(i, type);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void VolumeGuard::DropGone(std::uint32_t unitMask) {
+  // The slot kept for each letter so far, to close any second handle on it.
+  struct Kept {
+    const Kind* kind = nullptr;
+    std::int32_t slot = 0;
+  };
+  Kept kept[kDriveCount] = {};
+  const Kind kinds[] = {KindOf(kRemovableKind), KindOf(kOpticalKind)};
+  for (const Kind& k : kinds) {
+    for (std::int32_t slot = 0; slot < k.count; ++slot) {
+      const Handle h = k.slots[slot];
+      if (h == kNullHandle || h == kInvalidHandleValue) continue;
+      const int letter = k.info[slot].letter;
+      if (letter < 0 || ((unitMask >> letter) & 1u) != 0 || !VolumeStillPresent(h)) {
+        CloseSlot(k, slot);
+        continue;
+      }
+      Kept& first = kept[letter];
+      if (first.kind == nullptr) {
+        first = Kept{&k, slot};
+      } else if (k.info[slot].locked && !first.kind->info[first.slot].locked) {
+        CloseSlot(*first.kind, first.slot);
+        first = Kept{&k, slot};
+      } else {
+        CloseSlot(k, slot);
+      }
+    }
+  }
+  for (const Kind& k : kinds) Pack(k);
+}
+
+bool VolumeGuard::HeldLocked(int letter) {
+  for (HandleKind kind : {kRemovableKind, kOpticalKind}) {
+    const Kind k = KindOf(kind);
+    for (std::int32_t slot = 0; slot < k.count; ++slot) {
+      if (k.info[slot].letter == letter && k.info[slot].locked &&
+          VolumeStillPresent(k.slots[slot])) {
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 void VolumeGuard::ReleaseSweep(SweepFlags flags) {
@@ -260,6 +459,7 @@ VolumeGuard& TheVolumeGuard() {
 void ResetProcessState() {
   VolumeGuard& guard = TheVolumeGuard();
   guard.CloseVolumeHandles(kBothKinds);
+  guard.ForgetTries();
   guard.arrivalIndex = 0;
   VolumeGuard::RemovableLock = 0;
   VolumeGuard::OpticalLock = 0;

@@ -56,8 +56,21 @@ class VolumeGuard {
   bool SetOpticalLock(bool on);
   /// Records an entry for the lowest drive letter of the mask; returns its class.
   std::int32_t ClassifyArrival(std::uint32_t unitMask);
-  /// Handles a WM_DEVICECHANGE; data is the broadcast (read only for an arrival). Returns 1.
+  /// Handles a WM_DEVICECHANGE; data is the broadcast (its unit mask is read for an arrival
+  /// and for a volume's removal). Returns 1.
   std::int32_t OnDeviceChange(std::uint32_t event, const void* data);
+  /// The once-a-second check: tries again the locks that were refused, and takes every present
+  /// volume of a blocked kind that the guard does not hold (an arrival that was missed, one
+  /// during start-up). Letters the guard holds are not asked about, nor fixed disks already
+  /// found internal. Each letter is tried at most kMaxLockTries times from one event to the next.
+  void KeepLocked();
+
+  /// How often one volume's take may fail between two events (arrival, removal, toggle) before
+  /// the once-a-second check leaves it alone.
+  static constexpr std::uint8_t kMaxLockTries = 5;
+  /// Forgets every letter's failed tries and what was learnt of its disk: the next check asks
+  /// again. Every device event and toggle does this.
+  void ForgetTries();
 
   /// The guard lock, for callers that must run several operations as one unit.
   platform::RecursiveLock& Mutex() { return mutex_; }
@@ -77,6 +90,7 @@ class VolumeGuard {
   /// What the guard knows of the handle in one slot, for giving up slots when a kind runs out.
   struct SlotInfo {
     bool locked = false;      ///< its lock request succeeded and no later lock superseded it
+    bool refused = false;     ///< its lock was refused; it dismounted the volume and holds it
     std::int8_t letter = -1;  ///< the DriveLetters index it was opened on, -1 for none
   };
   /// One kind's count, slots and bookkeeping.
@@ -91,6 +105,24 @@ class VolumeGuard {
   void Hold(const Kind& k, std::int32_t slot, platform::Handle h, int letter);
   platform::Handle OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter);
   void Take(const Kind& k, std::int32_t slot);
+  bool Seize(const Kind& k, std::int32_t slot);
+  void Retry(const Kind& k, std::int32_t slot);
+  /// Whether a slot of either kind holds an open handle on the letter.
+  [[nodiscard]] bool Held(int letter) const;
+  /// Whether a slot holds the letter's volume locked and its device still answers.
+  [[nodiscard]] bool HeldLocked(int letter);
+  void LockPass(SweepFlags flags, bool missingOnly);
+  /// Takes one letter that the once-a-second check found blocked and not held.
+  void TakeMissing(int letter, std::uint32_t type);
+  /// Closes the slots whose volume went away (the letters of the mask, and every handle whose
+  /// device no longer answers) and every second handle the guard holds on one letter, keeping
+  /// the one that holds a lock; then packs each kind's live entries to the front.
+  void DropGone(std::uint32_t unitMask);
+  /// Records a failed take of the letter and logs it with the Windows error.
+  void LockFailed(int letter, std::uint32_t error);
+  /// Packs a kind's entries that hold an open handle to the front of its slots; the count
+  /// becomes their number.
+  void Pack(const Kind& k);
   void ForgetSupersededLocks(const Kind& k, std::int32_t slot);
   void GiveBack(const Kind& k, std::int32_t slot);
   void CloseSlot(const Kind& k, std::int32_t slot);
@@ -99,6 +131,12 @@ class VolumeGuard {
   SlotInfo opticalInfo_[kDriveCount] = {};
   /// Whether the latest ClassifyArrival found room for its entry.
   bool arrivalRecorded_ = false;
+  /// Failed takes of each letter since its last event.
+  std::uint8_t lockTries_[kDriveCount] = {};
+  /// The drive type of each letter last found to be an internal disk, 0 for none: the
+  /// once-a-second check opens and asks such a disk again only when its type changes or a
+  /// device event comes.
+  std::uint32_t internalType_[kDriveCount] = {};
   platform::RecursiveLock mutex_;
 };
 

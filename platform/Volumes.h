@@ -27,6 +27,8 @@ inline constexpr std::uint32_t kFsctlLockVolume = 0x90018;
 inline constexpr std::uint32_t kFsctlUnlockVolume = 0x9001C;
 inline constexpr std::uint32_t kFsctlDismountVolume = 0x90020;
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
+/// IOCTL_STORAGE_CHECK_VERIFY2: whether the device behind a handle is still there with its media.
+inline constexpr std::uint32_t kIoctlStorageCheckVerify2 = 0x2D0800;
 
 /// STORAGE_PROPERTY_QUERY: PropertyId and QueryType (32 bits each) and one byte of
 /// AdditionalParameters, padded to 12 bytes on both 32-bit and 64-bit Windows.

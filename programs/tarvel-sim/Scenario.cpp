@@ -49,7 +49,8 @@ char Letter(const std::string& word) {
   throw Refused{"'" + word + "' is not a drive letter A to Z"};
 }
 
-// "drive E fixed [ata] [openfails] [bus BUS] [fs FS]" and "arrive E fixed ..." share this tail.
+// "drive E fixed [ata] [openfails] [busy] [bus BUS] [fs FS]" and "arrive E fixed ..." share
+// this tail.
 DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
   if (w.size() < at + 2) throw Refused{"expected a drive letter and a type"};
   DriveSpec d;
@@ -77,13 +78,15 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
         for (const auto& [name, value] : kBusTypes) names += name + ", ";
         throw Refused{"unknown bus '" + w[i] + "' (" + names + "queryfails)"};
       }
+    } else if (w[i] == "busy") {
+      d.busy = true;
     } else if (w[i] == "fs") {
       if (++i == w.size() || (w[i] != "fat" && w[i] != "ntfs" && w[i] != "cdfs")) {
         throw Refused{"expected a file system after 'fs' (fat, ntfs, cdfs)"};
       }
       d.fileSystem = w[i];
     } else {
-      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails, bus BUS, fs FS)"};
+      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails, busy, bus BUS, fs FS)"};
     }
   }
   return d;

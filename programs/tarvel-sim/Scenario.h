@@ -21,6 +21,9 @@ struct DriveSpec {
   /// The file system: "" for the drive type's own (CDFS on a CD-ROM, FAT on others), "fat",
   /// "ntfs" or "cdfs".
   std::string fileSystem;
+  /// Another process holds a file open on it from the moment it appears (as Explorer or a
+  /// user's program would), until an "at MS close" closes it.
+  bool busy = false;
 };
 
 /// The scenario name of a STORAGE_BUS_TYPE value ("nvme"), or null for one without a name.

@@ -109,7 +109,15 @@ std::optional<std::vector<std::uint8_t>> PolicyFileBytes(const std::u16string& s
 
 // Builds the machine the scenario describes. Returns an error text when a file cannot be made.
 std::string BuildMachine(platform::sim::SimMachine& sim, const Scenario& s) {
-  for (const DriveSpec& d : s.drives) sim.volumes.SetDrive(d.letter, SimDriveOf(d));
+  for (const DriveSpec& d : s.drives) {
+    sim.volumes.SetDrive(d.letter, SimDriveOf(d));
+    if (d.busy) {
+      std::uint64_t id = 0;
+      if (sim.volumes.OpenOtherProcessFile(d.letter, &id) != 0) {
+        return std::string("cannot open a file on ") + d.letter + ":";
+      }
+    }
+  }
   sim.files.SetSystemFolder(kSystemFolder);
   if (s.policyFileFromHost) {
     std::ifstream in(*s.policyFileFromHost, std::ios::binary);
@@ -143,7 +151,8 @@ std::string Describe(const Event& e) {
       std::string bus =
           BusText(e.drive.type, e.drive.answersAta, e.drive.busType, e.drive.busQueryFails);
       return std::string("arrive ") + e.drive.letter + ": " + TypeName(e.drive.type) +
-             (bus.empty() ? "" : " (" + bus + ")");
+             (bus.empty() ? "" : " (" + bus + ")") +
+             (e.drive.busy ? ", a file on it held open by another process" : "");
     }
     case Event::Kind::Remove:
       return std::string("remove ") + e.drive.letter + ":";
@@ -180,9 +189,14 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
     return "";
   };
   switch (e.kind) {
-    case Event::Kind::Arrive:
+    case Event::Kind::Arrive: {
       sim.volumes.SetDrive(e.drive.letter, SimDriveOf(e.drive));
+      std::uint64_t id = 0;
+      if (e.drive.busy && sim.volumes.OpenOtherProcessFile(e.drive.letter, &id) != 0) {
+        return "the other process's file could not be opened";
+      }
       return broadcast(platform::kDbtDeviceArrival, e.drive.letter);
+    }
     case Event::Kind::Remove:
       sim.volumes.RemoveDrive(e.drive.letter);
       return broadcast(platform::kDbtDeviceRemoveComplete, e.drive.letter);
@@ -262,8 +276,19 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
   // What the service did to the machine, from the volumes and the journal.
   std::vector<std::pair<std::uint64_t, std::string>> effects;
   for (const auto& [ms, what] : sim.volumes.VolumeEvents()) effects.emplace_back(ms, "   " + what);
-  for (const platform::sim::ExposureChange& change : sim.volumes.ExposureLog()) {
+  const std::vector<platform::sim::ExposureChange> exposure = sim.volumes.ExposureLog();
+  for (std::size_t i = 0; i < exposure.size(); ++i) {
+    const platform::sim::ExposureChange& change = exposure[i];
     if (!BlockedKind(sim.volumes.Drive(change.letter))) continue;
+    // A volume closed again at the same virtual instant was never open to anyone.
+    auto closesAtOnce = [&](std::size_t j) {
+      return j < exposure.size() && exposure[j].letter == change.letter &&
+             exposure[j].atMs == change.atMs && !exposure[j].openable;
+    };
+    if (change.openable && closesAtOnce(i + 1)) {
+      ++i;
+      continue;
+    }
     effects.emplace_back(change.atMs, std::string("   ") + change.letter +
                                           (change.openable ? ": openable by other processes"
                                                            : ": closed to other processes"));

@@ -63,10 +63,10 @@ TEST_F(DeviceChangeTest, ArrivalTakesWhatThePolicyBlocks) {
   };
   // Present before: C internal ATA disk, E and G sticks. The volume arrives as F.
   const Case cases[] = {
-      // The arrival's own entry, then the lock pass records E, F and G again: E and G are
-      // already locked, so only F is taken, through a second handle.
-      {"stick, removable lock", Stick(), true, false, 4, 0, 2},
-      {"USB disk, removable lock", UsbDisk(), true, true, 4, 0, 2},
+      // The arrival's own entry, whose handle takes F; E and G are already held, so the pass
+      // that follows records nothing and F is never opened a second time.
+      {"stick, removable lock", Stick(), true, false, 1, 0, 1},
+      {"USB disk, removable lock", UsbDisk(), true, true, 1, 0, 1},
       {"stick, removable lock clear", Stick(), false, true, 1, 0, 0},
       {"CD, optical lock", Cd(), false, true, 0, 1, 1},
       {"CD, optical lock clear", Cd(), true, false, 0, 1, 0},
@@ -134,8 +134,8 @@ TEST_F(DeviceChangeTest, ArrivingDisksAreSortedByProbeAndBus) {
   }
 }
 
-// The arrival's handle on a CD is the one that holds the lock; a stick's is held unlocked while
-// the lock pass takes the volume 100 ms later through its own handle.
+// The arrival's own handle is the one that holds the lock, on a CD and on a stick alike; the
+// stick's is locked after the arrival pause and the take's pause.
 TEST_F(DeviceChangeTest, ArrivalPausesBeforeTakingTheVolume) {
   machine.volumes.SetDrive('D', Cd());
   SetFlags(true, true);
@@ -150,9 +150,11 @@ TEST_F(DeviceChangeTest, ArrivalPausesBeforeTakingTheVolume) {
                         "CreateFileW \\\\.\\E: 0xc0000000 3 3 0 -> " +
                             platform::sim::HandleText(guard.removableHandles[0]));
   ASSERT_NE(open, journal.end());
+  // The arrival pause, then the take's own pause, and the lock through the arrival's handle.
   EXPECT_EQ(*(open + 1), "Sleep 100");
-  EXPECT_EQ(*(open + 2), "GetDriveTypeW A: -> 1");
-  EXPECT_NE(machine.volumes.Drive('E').lockedBy, guard.removableHandles[0]);
+  EXPECT_EQ(*(open + 2), "Sleep 100");
+  EXPECT_EQ(*(open + 3), "DeviceIoControl E: 0x90018 -> 1");
+  EXPECT_EQ(machine.volumes.Drive('E').lockedBy, guard.removableHandles[0]);
 }
 
 TEST_F(DeviceChangeTest, ClassifyArrivalTakesTheLowestLetterOnly) {

@@ -60,7 +60,7 @@ struct PassRow {
   std::uint32_t bus = platform::kBusTypeUsb;
 };
 
-const Calls kTake = {"open", "sleep100", "dismount", "lock"};
+const Calls kTake = {"open", "sleep100", "lock", "dismount"};
 const Calls kGiveBack = {"open", "sleep100", "unlock", "close"};
 
 const PassRow kPassRows[] = {
@@ -80,7 +80,7 @@ const PassRow kPassRows[] = {
      .answersAta = false,
      .selectedBy = kSweepRemovable,
      .optical = false,
-     .lockSet = {"open", "probe", "query", "sleep100", "dismount", "lock"},
+     .lockSet = {"open", "probe", "query", "sleep100", "lock", "dismount"},
      .lockClear = {"open", "probe", "query"},
      .releaseSet = {"open", "probe", "query", "close"},
      .releaseClear = {"open", "probe", "query", "sleep100", "unlock", "close"},
@@ -114,7 +114,7 @@ const PassRow kPassRows[] = {
      .answersAta = false,
      .selectedBy = 0xFF,
      .optical = false,
-     .lockSet = {"open", "probe", "sleep100", "dismount", "lock"},
+     .lockSet = {"open", "probe", "sleep100", "lock", "dismount"},
      .lockClear = {"open", "probe"},
      .releaseSet = {"open", "probe", "close"},
      .releaseClear = {"open", "probe", "sleep100", "unlock", "close"},
@@ -216,7 +216,7 @@ TEST_F(VolumeGuardTest, DisksByProbeAndBusThroughBothPassesAndClassifyDrive) {
         if (!row.removableKind || (!lockPass && on)) {
           expected.emplace_back("close");
         } else if (lockPass && on) {
-          expected.insert(expected.end(), {"sleep100", "dismount", "lock"});
+          expected.insert(expected.end(), {"sleep100", "lock", "dismount"});
         } else if (!lockPass) {
           expected.insert(expected.end(), {"sleep100", "unlock", "close"});
         }

@@ -47,7 +47,11 @@ char LetterOfVolumePath(const char16_t* path) {
 void SimVolumes::SetDrive(char letter, SimDrive drive) {
   std::lock_guard lock(core_.Mutex());
   if (!IsLetter(letter)) return;
+  // A new device on the letter: handles opened before stay on the one it replaces.
   drives_[letter - 'A'] = drive;
+  Instance& instance = InstanceOf(letter);
+  ++instance.device;
+  ++instance.mount;
   Track(letter);
 }
 

@@ -71,7 +71,8 @@ class SimVolumes final : public Volumes {
  public:
   explicit SimVolumes(SimCore& core) : core_(core) {}
 
-  /// Test set-up: letter 'A' to 'Z'.
+  /// Puts a new device on letter 'A' to 'Z' (handles opened before stay on the device it
+  /// replaces, and reach nothing).
   void SetDrive(char letter, SimDrive drive);
   [[nodiscard]] SimDrive Drive(char letter) const;
   /// Removes the letter (type 1, no volume), as when a stick is pulled. Handles still open on it

@@ -29,7 +29,8 @@ target_link_libraries(tarvel_bench_support PUBLIC tarvel_service tarvel_platform
 
 add_executable(tarvel-bench ${CMAKE_SOURCE_DIR}/bench/sim/SimBench.cpp
                             ${CMAKE_SOURCE_DIR}/bench/sim/TableReporter.cpp)
-target_link_libraries(tarvel-bench PRIVATE tarvel_bench_support benchmark::benchmark)
+target_link_libraries(tarvel-bench PRIVATE tarvel_bench_support tarvel_simulator
+                                           benchmark::benchmark)
 
 # A few iterations of every benchmark: the program builds and runs; no figure is checked.
 add_test(NAME bench.smoke COMMAND tarvel-bench --benchmark_min_time=0.001)

@@ -1,12 +1,14 @@
 // Benchmarks of the service's work on the simulated machine: the poll tick, arrival to lock,
 // the lock pass and the policy load. The machine's sleeps are virtual, so every figure is the
-// work between the sleeps.
+// work between the sleeps. The exposure rows are virtual time instead: how long another process
+// could open a file on a blocked volume around an event.
 //
 // Usage: tarvel-bench [--table] [Google Benchmark's --benchmark_* flags]
 // --table prints, instead of a line per run, the simulated machine's rows of scripts/bench.sh's
 // table; the exit code is 1 when a figure is missing from them.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -21,6 +23,8 @@
 #include "policy/PolicyDecryption.h"
 #include "policy/PolicyFile.h"
 #include "policy/PolicyRecord.h"
+#include "programs/tarvel-sim/Scenario.h"
+#include "programs/tarvel-sim/Simulator.h"
 
 namespace bench {
 namespace {
@@ -131,6 +135,48 @@ void PolicyLoad(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(m.PolicyFileBytes()));
 }
+// How long another process could open a file on a blocked volume around one event, in virtual
+// milliseconds from the event on: each a whole scenario run once through the service's code.
+// Arg 0: a stick arrives; 1: another device is removed while two sticks are locked; 2: a stick
+// arrives while another process holds a file open on it (its lock is refused at first).
+void Exposure(benchmark::State& state) {
+  struct Case {
+    const char* scenario;
+    const char* letters;
+  };
+  static const Case kCases[] = {
+      {"drive C fixed ata\npolicy truefalse\nat 2000 arrive H removable\nrun 4000\n", "H"},
+      {"drive E removable\ndrive F removable\ndrive G removable\npolicy truefalse\n"
+       "at 2000 remove G\nrun 4000\n",
+       "EF"},
+      {"drive C fixed ata\npolicy truefalse\nat 2000 arrive H removable busy\nrun 4000\n", "H"},
+  };
+  const Case& c = kCases[state.range(0)];
+  auto parsed = simulator::ParseScenario(c.scenario);
+  const auto* scenario = std::get_if<simulator::Scenario>(&parsed);
+  if (scenario == nullptr) {
+    state.SkipWithError("the scenario did not parse");
+    return;
+  }
+  constexpr std::uint64_t kEventMs = 2000;
+  double exposedMs = 0;
+  bool locked = true;
+  for (auto _ : state) {
+    const simulator::RunOutcome outcome = simulator::RunScenario(*scenario);
+    exposedMs = 0;
+    for (const simulator::DriveOutcome& d : outcome.drives) {
+      if (std::strchr(c.letters, d.letter) == nullptr) continue;
+      locked = locked && d.locked;
+      for (const auto& [from, to] : d.openable) {
+        if (to > kEventMs) exposedMs += static_cast<double>(to - std::max(from, kEventMs));
+      }
+    }
+  }
+  if (!locked) state.SkipWithError("a blocked volume ended unlocked");
+  state.counters["exposed_ms"] = exposedMs;
+}
+BENCHMARK(Exposure)->ArgName("event")->DenseRange(0, 2)->Iterations(1);
+
 BENCHMARK(PolicyLoad)
     ->ArgNames({"bytes", "records"})
     ->Args({0, 1})

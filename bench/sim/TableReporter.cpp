@@ -120,6 +120,17 @@ void TableReporter::Finalize() {
   Row(out, "Policy load, 1 MiB file (parse + decrypt)",
       Us(cpu("PolicyLoad/bytes:1048576/records:0")), "controller tool's 9-line file",
       Us(cpu("PolicyLoad/bytes:0/records:0")));
+  Row(out, "--- simulated machine (virtual ms another process could open a blocked volume)", "", "",
+      "");
+  const char* const ms = "%.0f ms";
+  Row(out, "Exposure: a stick arrives",
+      Format(ms, counter("Exposure/event:0/iterations:1", "exposed_ms")),
+      "the pauses before its take (floor)", "200 ms");
+  Row(out, "Exposure: another device removed (2 sticks)",
+      Format(ms, counter("Exposure/event:1/iterations:1", "exposed_ms")), "goal", "0 ms");
+  Row(out, "Exposure: a stick arrives with a file open",
+      Format(ms, counter("Exposure/event:2/iterations:1", "exposed_ms")),
+      "the pauses, then a refused lock", "200 ms (goal: at most 1 s more)");
   out.flush();
 
   std::ostream& err = GetErrorStream();

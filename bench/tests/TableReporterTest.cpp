@@ -55,6 +55,12 @@ std::map<std::string, RunReport> Medians() {
   own.counters["platform_ns"] = benchmark::Counter(5000);
   own.counters["allocs_per_tick"] = benchmark::Counter(1);
   runs["PollTickOwnWork"] = own;
+  for (int event = 0; event < 3; ++event) {
+    const std::string name = "Exposure/event:" + std::to_string(event) + "/iterations:1";
+    RunReport exposure = MakeRun(name, 3000, "median");
+    exposure.counters["exposed_ms"] = benchmark::Counter(event == 1 ? 0 : 200 + event);
+    runs[name] = exposure;
+  }
   return runs;
 }
 
@@ -106,6 +112,10 @@ TEST(TableReporterTest, EveryRowHasItsMedianInMicroseconds) {
   EXPECT_EQ(t.Figures("LockSweep(0x11), 26 letters in use"), Row("19.5 us", "0.8 us"));
   EXPECT_EQ(t.Figures("LockSweep(0x11), 26 letters, journal on"), Row("72.0 us", "2.3 us"));
   EXPECT_EQ(t.Figures("Policy load, 1 MiB file (parse + decrypt)"), Row("8084.6 us", "11.4 us"));
+  EXPECT_EQ(t.Figures("Exposure: a stick arrives"), Row("200 ms", "200 ms"));
+  EXPECT_EQ(t.Figures("Exposure: another device removed (2 sticks)"), Row("0 ms", "0 ms"));
+  EXPECT_EQ(t.Figures("Exposure: a stick arrives with a file open"),
+            Row("202 ms", "200 ms (goal: at most 1 s more)"));
 }
 
 TEST(TableReporterTest, ChoosesTheMedianAndConvertsEveryTimeUnit) {

@@ -111,8 +111,7 @@ bool VolumeGuard::RecordEntry(const Kind& k) {
 
 void VolumeGuard::Hold(const Kind& k, std::int32_t slot, Handle h, int letter) {
   k.slots[slot] = h;
-  k.info[slot] =
-      SlotInfo{false, false, static_cast<std::int8_t>(h == kInvalidHandleValue ? -1 : letter)};
+  k.info[slot] = SlotInfo{false, false, h == kInvalidHandleValue ? -1 : letter};
 }
 
 Handle VolumeGuard::OpenInto(const Kind& k, char16_t (&path)[kVolumePathSize], int letter) {
@@ -204,7 +203,7 @@ void VolumeGuard::ForgetTries() {
 // stick pulled and another put in its place, with no removal seen in between). Such a slot
 // holds no lock any more and may be given up when its kind runs out of room.
 void VolumeGuard::ForgetSupersededLocks(const Kind& k, std::int32_t slot) {
-  const std::int8_t letter = k.info[slot].letter;
+  const int letter = k.info[slot].letter;
   for (SlotInfo* table : {removableInfo_, opticalInfo_}) {
     for (std::int32_t i = 0; i < kDriveCount; ++i) {
       if (&table[i] != &k.info[slot] && table[i].letter == letter) table[i].locked = false;

@@ -89,9 +89,9 @@ class VolumeGuard {
  private:
   /// What the guard knows of the handle in one slot, for giving up slots when a kind runs out.
   struct SlotInfo {
-    bool locked = false;      ///< its lock request succeeded and no later lock superseded it
-    bool refused = false;     ///< its lock was refused; it dismounted the volume and holds it
-    std::int8_t letter = -1;  ///< the DriveLetters index it was opened on, -1 for none
+    bool locked = false;   ///< its lock request succeeded and no later lock superseded it
+    bool refused = false;  ///< its lock was refused; it dismounted the volume and holds it
+    int letter = -1;       ///< the DriveLetters index it was opened on, -1 for none
   };
   /// One kind's count, slots and bookkeeping.
   struct Kind {

@@ -101,6 +101,9 @@ int main() {
   CheckEq(guard::ProbeAtaIdentify(kInvalidHandleValue), 0, "the probe on an invalid handle");
   CheckEq(guard::DismountVolume(h), 0, "Wine refuses FSCTL_DISMOUNT_VOLUME");
   Check(guard::LockVolume(h) != 0, "Wine accepts FSCTL_LOCK_VOLUME");
+  // A removal keeps every lock whose device still answers: under Wine the device check must not
+  // make the guard let go of a volume that is there.
+  Check(guard::VolumeStillPresent(h), "a held volume's device still answers (CHECK_VERIFY2)");
   platform::Handle second = guard::OpenVolume(e.c_str());
   Check(second != kInvalidHandleValue,
         "Wine does not enforce the lock: a second open of a locked volume succeeds");

@@ -1,7 +1,12 @@
 // The guard's sorting of drive letters into kinds.
 #include "guard/DriveKind.h"
 
+#include <cctype>
+#include <string_view>
+
+#include "platform/Files.h"
 #include "platform/Platform.h"
+#include "platform/SystemDir.h"
 #include "platform/UniqueHandle.h"
 #include "platform/Volumes.h"
 
@@ -20,28 +25,118 @@ bool IsExternalBus(const BusAnswer& bus) {
   }
 }
 
-DriveKind KindOfDrive(std::uint32_t driveType, bool answersAta, const BusAnswer& bus) {
-  switch (driveType) {
-    case platform::kDriveRemovable:
-      return DriveKind::kRemovable;
-    case platform::kDriveCdrom:
-      return DriveKind::kOptical;
-    case platform::kDriveRamdisk:
-      return answersAta ? DriveKind::kNeither : DriveKind::kRemovable;
-    case platform::kDriveFixed:
-      return !answersAta && IsExternalBus(bus) ? DriveKind::kRemovable : DriveKind::kNeither;
+bool IsMachineOnlyBus(std::uint32_t busType) {
+  switch (busType) {
+    case platform::kBusTypeRaid:
+    case platform::kBusTypeSpaces:
+    case platform::kBusTypeVirtual:
+    case platform::kBusTypeFileBackedVirtual:
+    case platform::kBusTypeIscsi:
+    case platform::kBusTypeFibre:
+    case platform::kBusTypeScm:
+      return true;
     default:
-      return DriveKind::kNeither;
+      return false;
   }
 }
 
 namespace {
 
-// The questions asked of an open disk: the ATA probe, then the bus query for a fixed disk that
-// fails it.
+bool ContainsNoCase(std::string_view text, std::string_view word) {
+  if (word.size() > text.size()) return false;
+  for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+    bool same = true;
+    for (std::size_t i = 0; i < word.size() && same; ++i) {
+      same = std::toupper(static_cast<unsigned char>(text[at + i])) ==
+             std::toupper(static_cast<unsigned char>(word[i]));
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsVirtualMachineDisk(const BusAnswer& bus) {
+  // What the hypervisors' virtual disk controllers put in the identity strings: Hyper-V "Msft"
+  // "Virtual Disk", VMware "VMware" "Virtual disk" / "VMware Virtual NVMe Disk", VirtualBox
+  // "VBOX HARDDISK", QEMU "QEMU HARDDISK" / "QEMU NVMe Ctrl", virtio "Red Hat" "VirtIO", Xen
+  // "XENSRC", Parallels "Virtual disk" under its own vendor name.
+  static constexpr std::string_view kVendors[] = {"Msft",    "VMware", "VBOX",     "QEMU",
+                                                  "Red Hat", "XENSRC", "Parallels"};
+  static constexpr std::string_view kProducts[] = {"VMware", "VBOX", "QEMU", "VirtIO"};
+  for (std::string_view v : kVendors) {
+    if (ContainsNoCase(bus.vendor, v)) return true;
+  }
+  for (std::string_view p : kProducts) {
+    if (ContainsNoCase(bus.product, p)) return true;
+  }
+  return false;
+}
+
+bool RemovableByDevice(const BusAnswer& bus, const HotplugAnswer& hotplug) {
+  return bus.removableMedia ||
+         (hotplug.answered && (hotplug.mediaRemovable || hotplug.deviceHotplug));
+}
+
+DriveKind KindOfDrive(const DriveFacts& facts) {
+  switch (facts.type) {
+    case platform::kDriveRemovable:
+      return DriveKind::kRemovable;
+    case platform::kDriveCdrom:
+      return DriveKind::kOptical;
+    case platform::kDriveRamdisk:
+      return facts.answersAta ? DriveKind::kNeither : DriveKind::kRemovable;
+    case platform::kDriveFixed:
+      break;
+    default:
+      return DriveKind::kNeither;
+  }
+  if (facts.answersAta || facts.systemDisk) return DriveKind::kNeither;
+  if (IsExternalBus(facts.bus)) return DriveKind::kRemovable;
+  if (IsMachineOnlyBus(facts.bus.busType) || IsVirtualMachineDisk(facts.bus)) {
+    return DriveKind::kNeither;
+  }
+  return RemovableByDevice(facts.bus, facts.hotplug) ? DriveKind::kRemovable : DriveKind::kNeither;
+}
+
+namespace {
+
+// Whether the volume lies on the disk that holds the system directory's volume. Either number
+// that cannot be read (a volume spanning disks, a driver that lacks the request, no system
+// directory) leaves the disk to the other answers.
+bool OnSystemDisk(platform::Handle volume) {
+  const std::optional<std::uint32_t> disk = QueryDiskNumber(volume);
+  if (!disk) return false;
+  char16_t directory[platform::kMaxPath];
+  platform::SystemDirPath(directory);
+  const char16_t letter = directory[0] >= u'a' && directory[0] <= u'z'
+                              ? static_cast<char16_t>(directory[0] - u'a' + u'A')
+                              : directory[0];
+  if (letter < u'A' || letter > u'Z' || directory[1] != u':') return false;
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  AppendDriveLetter(path, letter - u'A');
+  const platform::UniqueFileHandle system(OpenVolume(path));
+  if (!system.valid()) return false;
+  const std::optional<std::uint32_t> systemDisk = QueryDiskNumber(system.get());
+  return systemDisk && *systemDisk == *disk;
+}
+
+// The questions asked of an open disk: the ATA probe; for a fixed disk that fails it, the bus
+// query, the hot-plug query when the descriptor leaves the disk's removability open, and, for a
+// disk those make removable kind, whether it holds the system directory.
 void AskDisk(std::uint32_t driveType, platform::Handle volume, DriveFacts& facts) {
+  facts.type = driveType;
   facts.answersAta = ProbeAtaIdentify(volume) != 0;
-  if (!facts.answersAta && driveType == platform::kDriveFixed) facts.bus = QueryBusType(volume);
+  if (facts.answersAta || driveType != platform::kDriveFixed) return;
+  facts.bus = QueryBusType(volume);
+  const BusAnswer& bus = facts.bus;
+  if (!IsExternalBus(bus) && !IsMachineOnlyBus(bus.busType) && !IsVirtualMachineDisk(bus) &&
+      !bus.removableMedia) {
+    facts.hotplug = QueryHotplug(volume);
+  }
+  if (KindOfDrive(facts) == DriveKind::kRemovable) facts.systemDisk = OnSystemDisk(volume);
 }
 
 }  // namespace
@@ -49,7 +144,7 @@ void AskDisk(std::uint32_t driveType, platform::Handle volume, DriveFacts& facts
 bool IsRemovableKindDisk(std::uint32_t driveType, platform::Handle volume) {
   DriveFacts facts;
   AskDisk(driveType, volume, facts);
-  return KindOfDrive(driveType, facts.answersAta, facts.bus) == DriveKind::kRemovable;
+  return KindOfDrive(facts) == DriveKind::kRemovable;
 }
 
 DriveFacts InspectDrive(int index) {
@@ -64,7 +159,7 @@ DriveFacts InspectDrive(int index) {
     facts.opened = volume.valid();
     if (facts.opened) AskDisk(facts.type, volume.get(), facts);
   }
-  facts.kind = KindOfDrive(facts.type, facts.answersAta, facts.bus);
+  facts.kind = KindOfDrive(facts);
   return facts;
 }
 

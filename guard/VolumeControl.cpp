@@ -49,6 +49,26 @@ std::uint32_t GetU32(const std::uint8_t* at) {
          static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
+// The NUL-terminated ASCII string at the offset that the descriptor's field at `field` names,
+// with the blanks that devices pad their identity strings with trimmed; empty when the offset is
+// 0, lies outside what the driver returned, or the string runs past it.
+std::string DescriptorString(const std::uint8_t* descriptor, std::uint32_t returned,
+                             std::uint32_t field) {
+  if (field + 4 > returned) return {};
+  const std::uint32_t at = GetU32(descriptor + field);
+  if (at == 0 || at >= returned) return {};
+  std::string text;
+  for (std::uint32_t i = at; i < returned; ++i) {
+    if (descriptor[i] == 0) {
+      const auto first = text.find_first_not_of(' ');
+      if (first == std::string::npos) return {};
+      return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    }
+    text.push_back(static_cast<char>(descriptor[i]));
+  }
+  return {};
+}
+
 Bool VolumeControl(Handle volume, std::uint32_t code) {
   std::uint32_t bytesReturned = 0;
   return platform::Current().volumes->DeviceIoControl(volume, code, nullptr, 0, nullptr, 0,
@@ -91,7 +111,41 @@ BusAnswer QueryBusType(Handle volume) {
   // A driver that returns less than reaches BusType has not said which bus it is.
   constexpr std::uint32_t kBusTypeEnd = platform::kStorageDeviceBusTypeOffset + 4;
   if (ok == 0 || bytesReturned < kBusTypeEnd) return BusAnswer{};
-  return BusAnswer{true, GetU32(descriptor + platform::kStorageDeviceBusTypeOffset)};
+  BusAnswer answer;
+  answer.answered = true;
+  answer.busType = GetU32(descriptor + platform::kStorageDeviceBusTypeOffset);
+  answer.removableMedia = descriptor[platform::kStorageDeviceRemovableMediaOffset] != 0;
+  const std::uint32_t returned =
+      bytesReturned < sizeof descriptor ? bytesReturned : sizeof descriptor;
+  answer.vendor = DescriptorString(descriptor, returned, platform::kStorageDeviceVendorIdOffset);
+  answer.product = DescriptorString(descriptor, returned, platform::kStorageDeviceProductIdOffset);
+  return answer;
+}
+
+HotplugAnswer QueryHotplug(Handle volume) {
+  alignas(4) std::uint8_t info[platform::kStorageHotplugInfoSize] = {};
+  PutU32(info, platform::kStorageHotplugInfoSize);  // Size, as the caller must set it
+  std::uint32_t bytesReturned = 0;
+  Bool ok = platform::Current().volumes->DeviceIoControl(
+      volume, platform::kIoctlStorageGetHotplugInfo, nullptr, 0, info, sizeof info, &bytesReturned);
+  if (ok == 0 || bytesReturned < sizeof info) return HotplugAnswer{};
+  return HotplugAnswer{true, info[platform::kHotplugMediaRemovableOffset] != 0,
+                       info[platform::kHotplugDeviceHotplugOffset] != 0};
+}
+
+std::optional<std::uint32_t> QueryDiskNumber(Handle volume) {
+  alignas(4) std::uint8_t number[platform::kStorageDeviceNumberSize] = {};
+  std::uint32_t bytesReturned = 0;
+  Bool ok = platform::Current().volumes->DeviceIoControl(
+      volume, platform::kIoctlStorageGetDeviceNumber, nullptr, 0, number, sizeof number,
+      &bytesReturned);
+  // A volume that spans disks fails the request; MPIO path disks report 0xFFFFFFFF.
+  constexpr std::uint32_t kNoNumber = 0xFFFFFFFFu;
+  if (ok == 0 || bytesReturned < sizeof number) return std::nullopt;
+  if (GetU32(number) != platform::kFileDeviceDisk || GetU32(number + 4) == kNoNumber) {
+    return std::nullopt;
+  }
+  return GetU32(number + 4);
 }
 
 Bool DismountVolume(Handle volume) {

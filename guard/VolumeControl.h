@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "platform/Types.h"
 
@@ -36,10 +38,22 @@ inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
 /// so that no driver refuses the request for want of room.
 inline constexpr std::uint32_t kBusQueryOutputSize = 1024;
 
-/// What IOCTL_STORAGE_QUERY_PROPERTY said of the bus a volume's disk is attached by.
+/// What IOCTL_STORAGE_QUERY_PROPERTY said of the bus a volume's disk is attached by, and of the
+/// device itself.
 struct BusAnswer {
-  bool answered = false;      ///< the request succeeded and its answer reached BusType
-  std::uint32_t busType = 0;  ///< STORAGE_DEVICE_DESCRIPTOR.BusType, when answered
+  bool answered = false;        ///< the request succeeded and its answer reached BusType
+  std::uint32_t busType = 0;    ///< STORAGE_DEVICE_DESCRIPTOR.BusType, when answered
+  bool removableMedia = false;  ///< STORAGE_DEVICE_DESCRIPTOR.RemovableMedia, when answered
+  std::string vendor{};         ///< the vendor string, trimmed; empty when there is none
+  std::string product{};        ///< the product string, trimmed; empty when there is none
+};
+
+/// What IOCTL_STORAGE_GET_HOTPLUG_INFO said of a volume's disk.
+struct HotplugAnswer {
+  bool answered = false;        ///< the request succeeded with the whole structure
+  bool mediaRemovable = false;  ///< STORAGE_HOTPLUG_INFO.MediaRemovable
+  /// STORAGE_HOTPLUG_INFO.DeviceHotplug: the device's removal policy is ExpectSurpriseRemoval.
+  bool deviceHotplug = false;
 };
 
 /// Opens a volume for reading and writing, shared for both; INVALID_HANDLE_VALUE on failure.
@@ -49,6 +63,11 @@ platform::Bool ProbeAtaIdentify(platform::Handle volume);
 /// Asks the disk behind the volume for its device descriptor (StorageDeviceProperty,
 /// PropertyStandardQuery) and reads its bus type.
 BusAnswer QueryBusType(platform::Handle volume);
+/// Asks the disk behind the volume for its hot-plug information.
+HotplugAnswer QueryHotplug(platform::Handle volume);
+/// The number of the disk the volume lies on (STORAGE_DEVICE_NUMBER.DeviceNumber of a
+/// FILE_DEVICE_DISK), or nothing when the request fails or names no single disk.
+std::optional<std::uint32_t> QueryDiskNumber(platform::Handle volume);
 platform::Bool DismountVolume(platform::Handle volume);
 /// Whether the device behind a held volume handle is still there (IOCTL_STORAGE_CHECK_VERIFY2).
 /// A device that went away fails the request; a driver that does not know it (invalid function,

@@ -29,6 +29,10 @@ inline constexpr std::uint32_t kFsctlDismountVolume = 0x90020;
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
 /// IOCTL_STORAGE_CHECK_VERIFY2: whether the device behind a handle is still there with its media.
 inline constexpr std::uint32_t kIoctlStorageCheckVerify2 = 0x2D0800;
+/// IOCTL_STORAGE_GET_HOTPLUG_INFO: the device's hot-plug information (STORAGE_HOTPLUG_INFO).
+inline constexpr std::uint32_t kIoctlStorageGetHotplugInfo = 0x2D0C14;
+/// IOCTL_STORAGE_GET_DEVICE_NUMBER: the disk a volume lies on (STORAGE_DEVICE_NUMBER).
+inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080;
 
 /// STORAGE_PROPERTY_QUERY: PropertyId and QueryType (32 bits each) and one byte of
 /// AdditionalParameters, padded to 12 bytes on both 32-bit and 64-bit Windows.
@@ -39,6 +43,23 @@ inline constexpr std::uint32_t kPropertyStandardQuery = 0;  ///< STORAGE_QUERY_T
 /// type and flags and four 32-bit string offsets; the fixed part is 40 bytes.
 inline constexpr std::uint32_t kStorageDeviceBusTypeOffset = 28;
 inline constexpr std::uint32_t kStorageDeviceDescriptorSize = 40;
+/// STORAGE_DEVICE_DESCRIPTOR.RemovableMedia: one BOOLEAN after Version, Size, DeviceType and
+/// DeviceTypeModifier.
+inline constexpr std::uint32_t kStorageDeviceRemovableMediaOffset = 10;
+/// STORAGE_DEVICE_DESCRIPTOR.VendorIdOffset and ProductIdOffset: 32-bit offsets from the start
+/// of the descriptor to NUL-terminated ASCII strings, 0 when the device has none.
+inline constexpr std::uint32_t kStorageDeviceVendorIdOffset = 12;
+inline constexpr std::uint32_t kStorageDeviceProductIdOffset = 16;
+
+/// STORAGE_HOTPLUG_INFO: a 32-bit Size and four BOOLEANs (MediaRemovable, MediaHotplug,
+/// DeviceHotplug, WriteCacheEnableOverride), 8 bytes on both 32-bit and 64-bit Windows.
+inline constexpr std::uint32_t kStorageHotplugInfoSize = 8;
+inline constexpr std::uint32_t kHotplugMediaRemovableOffset = 4;
+inline constexpr std::uint32_t kHotplugDeviceHotplugOffset = 6;
+
+/// STORAGE_DEVICE_NUMBER: DeviceType, DeviceNumber and PartitionNumber, 32 bits each.
+inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;
+inline constexpr std::uint32_t kFileDeviceDisk = 7;  ///< FILE_DEVICE_DISK
 
 /// STORAGE_BUS_TYPE values.
 inline constexpr std::uint32_t kBusTypeUnknown = 0x00;

@@ -187,6 +187,15 @@ std::size_t SimVolumes::BlocksAllocated() const {
   return blocksAllocated_;
 }
 
+std::uint32_t SimVolumes::DiskNumber(const SimDrive& d, char letter) {
+  return d.disk != 0 ? d.disk : 100 + static_cast<std::uint32_t>(letter - 'A');
+}
+
+std::uint32_t SimVolumes::DiskNumberOf(char letter) const {
+  std::lock_guard lock(core_.Mutex());
+  return IsLetter(letter) ? DiskNumber(drives_[letter - 'A'], letter) : 0;
+}
+
 SimDrive* SimVolumes::DriveOf(char letter) {
   return IsLetter(letter) ? &drives_[letter - 'A'] : nullptr;
 }
@@ -332,6 +341,10 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
       case kIoctlStorageCheckVerify2:
         result = 1;
         break;
+      case kIoctlStorageGetHotplugInfo:
+      case kIoctlStorageGetDeviceNumber:
+        result = AnswerHotplugOrNumber(*d, rec.letter, code, out, outSize, bytesReturned, &error);
+        break;
       case kFsctlDismountVolume:
         error = deadMount ? kErrorNotReady : Dismount(device, it->second, *d);
         result = error == 0;
@@ -388,16 +401,56 @@ Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint
     *error = 122;  // ERROR_INSUFFICIENT_BUFFER
     return 0;
   }
-  std::uint8_t descriptor[kStorageDeviceDescriptorSize] = {};
-  PutU32(descriptor + 0, kStorageDeviceDescriptorSize);  // Version
-  PutU32(descriptor + 4, kStorageDeviceDescriptorSize);  // Size
-  descriptor[10] = d.type == kDriveRemovable ? 1 : 0;    // RemovableMedia
-  PutU32(descriptor + kStorageDeviceBusTypeOffset, d.busType);
-  std::uint32_t n =
-      d.busQuery == SimBusQuery::kHeaderOnly ? kHeaderSize : kStorageDeviceDescriptorSize;
+  // The fixed part, then the identity strings it points at, each NUL-terminated.
+  std::vector<std::uint8_t> descriptor(kStorageDeviceDescriptorSize);
+  auto appendString = [&](std::uint32_t field, const std::string& text) {
+    if (text.empty()) return;
+    PutU32(descriptor.data() + field, static_cast<std::uint32_t>(descriptor.size()));
+    descriptor.insert(descriptor.end(), text.begin(), text.end());
+    descriptor.push_back(0);
+  };
+  appendString(kStorageDeviceVendorIdOffset, d.vendor);
+  appendString(kStorageDeviceProductIdOffset, d.product);
+  const auto size = static_cast<std::uint32_t>(descriptor.size());
+  PutU32(descriptor.data() + 0, kStorageDeviceDescriptorSize);  // Version
+  PutU32(descriptor.data() + 4, size);                          // Size
+  descriptor[kStorageDeviceRemovableMediaOffset] =
+      d.type == kDriveRemovable || d.removableMedia ? 1 : 0;
+  PutU32(descriptor.data() + kStorageDeviceBusTypeOffset, d.busType);
+  std::uint32_t n = d.busQuery == SimBusQuery::kHeaderOnly ? kHeaderSize : size;
   if (outSize < n) n = outSize;
-  std::memcpy(out, descriptor, n);
+  std::memcpy(out, descriptor.data(), n);
   if (bytesReturned != nullptr) *bytesReturned = n;
+  return 1;
+}
+
+// The hot-plug information and the disk number, as the disk class driver answers them: only into
+// an output with room for the whole structure.
+Bool SimVolumes::AnswerHotplugOrNumber(const SimDrive& d, char letter, std::uint32_t code,
+                                       void* out, std::uint32_t outSize,
+                                       std::uint32_t* bytesReturned, std::uint32_t* error) {
+  const bool hotplug = code == kIoctlStorageGetHotplugInfo;
+  if (hotplug && d.hotplugQueryFails) {
+    *error = kErrorInvalidFunction;
+    return 0;
+  }
+  const std::uint32_t size = hotplug ? kStorageHotplugInfoSize : kStorageDeviceNumberSize;
+  if (out == nullptr || outSize < size) {
+    *error = 122;  // ERROR_INSUFFICIENT_BUFFER
+    return 0;
+  }
+  auto* o = static_cast<std::uint8_t*>(out);
+  std::memset(o, 0, size);
+  if (hotplug) {
+    PutU32(o, kStorageHotplugInfoSize);  // Size
+    o[kHotplugMediaRemovableOffset] = d.type == kDriveRemovable || d.removableMedia ? 1 : 0;
+    o[kHotplugDeviceHotplugOffset] = d.deviceHotplug ? 1 : 0;
+  } else {
+    PutU32(o, kFileDeviceDisk);  // DeviceType
+    PutU32(o + 4, DiskNumber(d, letter));
+    PutU32(o + 8, 1);  // PartitionNumber
+  }
+  if (bytesReturned != nullptr) *bytesReturned = size;
   return 1;
 }
 

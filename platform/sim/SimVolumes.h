@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/Volumes.h"
@@ -36,6 +37,18 @@ struct SimDrive {
   /// with ERROR_NOT_READY.
   Handle dismountedBy = kNullHandle;
   SimFs fileSystem = SimFs::kByType;
+  /// STORAGE_HOTPLUG_INFO.DeviceHotplug: the device's removal policy is ExpectSurpriseRemoval (a
+  /// disk in a Thunderbolt or USB4 enclosure, or behind a hot-pluggable PCIe slot).
+  bool deviceHotplug = false;
+  /// The device calls its medium removable (RemovableMedia, MediaRemovable) though its drive type
+  /// is not removable; a removable drive always does.
+  bool removableMedia = false;
+  bool hotplugQueryFails = false;  ///< IOCTL_STORAGE_GET_HOTPLUG_INFO fails (invalid function)
+  std::string vendor{};            ///< the descriptor's vendor string; none when empty
+  std::string product{};           ///< the descriptor's product string; none when empty
+  /// STORAGE_DEVICE_NUMBER.DeviceNumber of the disk the volume lies on; 0 for a disk of its own,
+  /// numbered 100 plus the letter's index.
+  std::uint32_t disk = 0;
 };
 
 /// One moment at which a volume became openable, or stopped being openable, by another process.
@@ -95,6 +108,8 @@ class SimVolumes final : public Volumes {
   /// closed)", "E: mounted afresh", "E: file opened by another process". Changes of Openable
   /// are in ExposureLog.
   [[nodiscard]] std::vector<std::pair<std::uint64_t, std::string>> VolumeEvents() const;
+  /// The disk number the letter's volume reports (IOCTL_STORAGE_GET_DEVICE_NUMBER).
+  [[nodiscard]] std::uint32_t DiskNumberOf(char letter) const;
   /// GlobalAlloc blocks not yet freed.
   [[nodiscard]] std::size_t LiveBlocks() const;
   [[nodiscard]] std::size_t BlocksAllocated() const;
@@ -123,6 +138,7 @@ class SimVolumes final : public Volumes {
   };
 
   SimDrive* DriveOf(char letter);
+  static std::uint32_t DiskNumber(const SimDrive& d, char letter);
   Instance& InstanceOf(char letter) { return instances_[letter - 'A']; }
   [[nodiscard]] bool OnCurrentMount(const VolumeOpen& open) const;
   /// The opens on the volume's current mount other than the given handle.
@@ -131,6 +147,10 @@ class SimVolumes final : public Volumes {
   std::uint32_t Admit(char letter, SimDrive& d);
   std::uint32_t Lock(Handle h, const VolumeOpen& open, SimDrive& d);
   std::uint32_t Dismount(Handle h, const VolumeOpen& open, SimDrive& d);
+  /// STORAGE_HOTPLUG_INFO and STORAGE_DEVICE_NUMBER, whole or not at all.
+  static Bool AnswerHotplugOrNumber(const SimDrive& d, char letter, std::uint32_t code, void* out,
+                                    std::uint32_t outSize, std::uint32_t* bytesReturned,
+                                    std::uint32_t* error);
   static Bool AnswerStorageQuery(const SimDrive& d, const void* in, std::uint32_t inSize, void* out,
                                  std::uint32_t outSize, std::uint32_t* bytesReturned,
                                  std::uint32_t* error);

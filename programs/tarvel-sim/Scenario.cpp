@@ -49,8 +49,8 @@ char Letter(const std::string& word) {
   throw Refused{"'" + word + "' is not a drive letter A to Z"};
 }
 
-// "drive E fixed [ata] [openfails] [busy] [bus BUS] [fs FS]" and "arrive E fixed ..." share
-// this tail.
+// "drive E fixed [ata] [openfails] [busy] [bus BUS] [fs FS] [hotplug] [removablemedia]
+// [thunderbolt] [vm] [disk N]" and "arrive E fixed ..." share this tail.
 DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
   if (w.size() < at + 2) throw Refused{"expected a drive letter and a type"};
   DriveSpec d;
@@ -80,13 +80,30 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
       }
     } else if (w[i] == "busy") {
       d.busy = true;
+    } else if (w[i] == "hotplug") {
+      d.hotplug = true;
+    } else if (w[i] == "removablemedia") {
+      d.removableMedia = true;
+    } else if (w[i] == "thunderbolt") {
+      // An NVMe disk in a Thunderbolt or USB4 enclosure: the NVMe bus, hot-pluggable.
+      d.busType = kBusTypes.at("nvme");
+      d.hotplug = true;
+    } else if (w[i] == "vm") {
+      // A virtual machine's virtual NVMe disk; a later "bus" gives another controller.
+      d.busType = kBusTypes.at("nvme");
+      d.vm = true;
+    } else if (w[i] == "disk") {
+      if (++i == w.size()) throw Refused{"expected a disk number after 'disk'"};
+      d.disk = static_cast<std::uint32_t>(Number(w[i], "disk", 99));
     } else if (w[i] == "fs") {
       if (++i == w.size() || (w[i] != "fat" && w[i] != "ntfs" && w[i] != "cdfs")) {
         throw Refused{"expected a file system after 'fs' (fat, ntfs, cdfs)"};
       }
       d.fileSystem = w[i];
     } else {
-      throw Refused{"unknown drive option '" + w[i] + "' (ata, openfails, busy, bus BUS, fs FS)"};
+      throw Refused{"unknown drive option '" + w[i] +
+                    "' (ata, openfails, busy, bus BUS, fs FS, hotplug, removablemedia, "
+                    "thunderbolt, vm, disk N)"};
     }
   }
   return d;

@@ -16,8 +16,12 @@ struct DriveSpec {
   std::uint32_t type = 1;
   bool answersAta = false;
   bool openFails = false;
-  std::uint32_t busType = 7;   ///< STORAGE_BUS_TYPE its bus query reports; 7 is USB
-  bool busQueryFails = false;  ///< the bus query fails instead
+  std::uint32_t busType = 7;    ///< STORAGE_BUS_TYPE its bus query reports; 7 is USB
+  bool busQueryFails = false;   ///< the bus query fails instead
+  bool hotplug = false;         ///< the device reports DeviceHotplug (removal policy: surprise)
+  bool removableMedia = false;  ///< the device reports RemovableMedia
+  bool vm = false;              ///< a hypervisor's virtual disk, by its vendor and product strings
+  std::uint32_t disk = 0;       ///< the disk it lies on; 0 for a disk of its own
   /// The file system: "" for the drive type's own (CDFS on a CD-ROM, FAT on others), "fat",
   /// "ntfs" or "cdfs".
   std::string fileSystem;

@@ -36,14 +36,20 @@ const char* TypeName(std::uint32_t type) {
   return type < 7 ? kNames[type] : "other";
 }
 
-// The bus a fixed disk's query reports, as the scenario names it; empty for other drives. The
-// guard asks only the disks that do not answer the ATA probe.
-std::string BusText(std::uint32_t type, bool answersAta, std::uint32_t busType, bool queryFails) {
-  if (type != platform::kDriveFixed) return "";
-  if (answersAta) return "(ATA answer)";
-  if (queryFails) return "query fails";
-  const char* name = BusName(busType);
-  return name != nullptr ? name : "bus " + std::to_string(busType);
+// The bus a fixed disk's query reports, as the scenario names it, and what the device says of
+// itself ("nvme hotplug vm"); empty for other drives. The guard asks only the disks that do not
+// answer the ATA probe.
+std::string BusText(const platform::sim::SimDrive& d) {
+  if (d.type != platform::kDriveFixed) return "";
+  if (d.answersAtaIdentify) return "(ATA answer)";
+  if (d.busQuery == platform::sim::SimBusQuery::kFails) return "query fails";
+  const char* name = BusName(d.busType);
+  std::string text = name != nullptr ? name : "bus " + std::to_string(d.busType);
+  if (d.deviceHotplug) text += " hotplug";
+  if (d.removableMedia) text += " removablemedia";
+  if (!d.vendor.empty() || !d.product.empty()) text += " vm";
+  if (d.disk != 0) text += " disk " + std::to_string(d.disk);
+  return text;
 }
 
 std::string Seconds(std::uint64_t ms) {
@@ -62,6 +68,13 @@ platform::sim::SimDrive SimDriveOf(const DriveSpec& spec) {
   d.busType = spec.busType;
   d.busQuery = spec.busQueryFails ? platform::sim::SimBusQuery::kFails
                                   : platform::sim::SimBusQuery::kAnswers;
+  d.deviceHotplug = spec.hotplug;
+  d.removableMedia = spec.removableMedia;
+  if (spec.vm) {
+    d.vendor = "NVMe";
+    d.product = "VMware Virtual NVMe Disk";
+  }
+  d.disk = spec.disk;
   using platform::sim::SimFs;
   d.fileSystem = spec.fileSystem == "fat"    ? SimFs::kFat
                  : spec.fileSystem == "ntfs" ? SimFs::kNtfs
@@ -148,8 +161,7 @@ std::string BuildMachine(platform::sim::SimMachine& sim, const Scenario& s) {
 std::string Describe(const Event& e) {
   switch (e.kind) {
     case Event::Kind::Arrive: {
-      std::string bus =
-          BusText(e.drive.type, e.drive.answersAta, e.drive.busType, e.drive.busQueryFails);
+      std::string bus = BusText(SimDriveOf(e.drive));
       return std::string("arrive ") + e.drive.letter + ": " + TypeName(e.drive.type) +
              (bus.empty() ? "" : " (" + bus + ")") +
              (e.drive.busy ? ", a file on it held open by another process" : "");
@@ -230,10 +242,29 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
   return "";
 }
 
-// Whether the policy in force now blocks the drive's kind.
-bool BlockedKind(const platform::sim::SimDrive& d) {
-  const guard::BusAnswer bus{d.busQuery == platform::sim::SimBusQuery::kAnswers, d.busType};
-  switch (guard::KindOfDrive(d.type, d.answersAtaIdentify, bus)) {
+}  // namespace
+
+guard::DriveFacts SimulatedFacts(const platform::sim::SimMachine& sim, char letter) {
+  const platform::sim::SimDrive d = sim.volumes.Drive(letter);
+  const bool removableMedia = d.type == platform::kDriveRemovable || d.removableMedia;
+  guard::DriveFacts facts;
+  facts.type = d.type;
+  facts.opened = d.volumePresent && !d.openFails;
+  facts.answersAta = d.answersAtaIdentify;
+  facts.bus = guard::BusAnswer{d.busQuery == platform::sim::SimBusQuery::kAnswers, d.busType,
+                               removableMedia, d.vendor, d.product};
+  facts.hotplug = guard::HotplugAnswer{!d.hotplugQueryFails, removableMedia, d.deviceHotplug};
+  facts.systemDisk = sim.volumes.Drive('C').volumePresent &&
+                     sim.volumes.DiskNumberOf('C') == sim.volumes.DiskNumberOf(letter);
+  facts.kind = guard::KindOfDrive(facts);
+  return facts;
+}
+
+namespace {
+
+// Whether the policy in force now blocks the letter's kind.
+bool BlockedKind(const platform::sim::SimMachine& sim, char letter) {
+  switch (SimulatedFacts(sim, letter).kind) {
     case guard::DriveKind::kRemovable:
       return guard::VolumeGuard::RemovableLock != 0;
     case guard::DriveKind::kOptical:
@@ -279,7 +310,7 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
   const std::vector<platform::sim::ExposureChange> exposure = sim.volumes.ExposureLog();
   for (std::size_t i = 0; i < exposure.size(); ++i) {
     const platform::sim::ExposureChange& change = exposure[i];
-    if (!BlockedKind(sim.volumes.Drive(change.letter))) continue;
+    if (!BlockedKind(sim, change.letter)) continue;
     // A volume closed again at the same virtual instant was never open to anyone.
     auto closesAtOnce = [&](std::size_t j) {
       return j < exposure.size() && exposure[j].letter == change.letter &&
@@ -336,13 +367,12 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
     DriveOutcome drive;
     drive.letter = c;
     drive.type = d.type;
-    drive.bus = BusText(d.type, d.answersAtaIdentify, d.busType,
-                        d.busQuery == platform::sim::SimBusQuery::kFails);
+    drive.bus = BusText(d);
     drive.mounted = d.mounted;
     drive.locked = d.lockedBy != platform::kNullHandle;
     drive.lockedBy = static_cast<std::uint64_t>(d.lockedBy);
     drive.fileSystem = platform::sim::FileSystemOf(d.fileSystem, d.type).Name();
-    drive.blockedKind = BlockedKind(d);
+    drive.blockedKind = BlockedKind(sim, c);
     drive.openable = OpenableSpans(sim.volumes.ExposureLog(), c, sim.core.NowMs());
     for (const auto& [from, to] : drive.openable) drive.exposedMs += to - from;
     out.drives.push_back(std::move(drive));

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "guard/DriveKind.h"
+#include "platform/sim/SimMachine.h"
 #include "programs/tarvel-sim/Scenario.h"
 
 namespace simulator {
@@ -44,6 +46,11 @@ struct RunOutcome {
 
 /// Runs the scenario to its end. Not reentrant: the service's state is process-wide.
 RunOutcome RunScenario(const Scenario& scenario);
+
+/// The facts the guard would gather of the letter's drive on the simulated machine, from its
+/// settings and without opening it: every question answered as the simulated disk answers it,
+/// the system directory's disk being C:'s. The kind is KindOfDrive of them.
+guard::DriveFacts SimulatedFacts(const platform::sim::SimMachine& sim, char letter);
 
 /// Prints the timeline, then the final table.
 void PrintOutcome(const RunOutcome& outcome, std::ostream& out);

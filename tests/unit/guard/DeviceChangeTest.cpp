@@ -106,17 +106,17 @@ TEST_F(DeviceChangeTest, ArrivalTakesWhatThePolicyBlocks) {
   }
 }
 
-// An arriving fixed disk or RAM disk by probe and bus answer, under both locks: a removable-kind
+// An arriving fixed disk or RAM disk by its answers, under both locks: a removable-kind
 // fixed disk is taken, anything else is recorded as an optical entry and left mounted and
 // unlocked, and the removal that follows sorts it the same way.
-TEST_F(DeviceChangeTest, ArrivingDisksAreSortedByProbeAndBus) {
+TEST_F(DeviceChangeTest, ArrivingDisksAreSortedByTheirAnswers) {
   for (const DiskRow& row : kDiskRows) {
     SCOPED_TRACE(row.name);
     SimMachine m;
     m.Install();
     VolumeGuard g;
     SetFlags(true, true);
-    m.volumes.SetDrive('D', row.Drive());
+    SetUpDiskRow(m, row);
     const bool removable = row.type == platform::kDriveFixed && row.removableKind;
     EXPECT_EQ(g.ClassifyArrival(MaskOf('D')), removable ? 0 : -1);
     g.CloseVolumeHandles(kBothKinds);

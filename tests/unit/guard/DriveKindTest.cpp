@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "GuardTestSupport.h"
+#include "programs/tarvel-sim/Simulator.h"
 #include "tests/unit/support/SimFixture.h"
 
 namespace guard {
@@ -12,19 +13,24 @@ namespace {
 class DriveKindTest : public testsupport::SimTest {};
 
 // For every disk of the table, InspectDrive's kind is what a lock pass under the removable lock
-// does with it (taken or left alone), and it takes, locks and keeps nothing itself.
+// does with it (taken or left alone), the simulator's model of the disk agrees, the facts say
+// which questions were asked, and it takes, locks and keeps nothing itself.
 TEST_F(DriveKindTest, InspectDriveAgreesWithTheLockPass) {
   for (const guard::testing::DiskRow& row : guard::testing::kDiskRows) {
     SCOPED_TRACE(row.name);
     platform::sim::SimMachine machine;
     machine.Install();
-    machine.volumes.SetDrive('D', row.Drive());
+    guard::testing::SetUpDiskRow(machine, row);
     DriveFacts facts = InspectDrive(3);
     EXPECT_EQ(facts.type, row.type);
     EXPECT_TRUE(facts.opened);
     EXPECT_EQ(facts.answersAta, row.ata);
     EXPECT_EQ(facts.bus.answered, row.asksBus && row.query == platform::sim::SimBusQuery::kAnswers);
+    EXPECT_EQ(facts.hotplug.answered, row.asksHotplug && !row.hotplugFails);
+    EXPECT_EQ(facts.hotplug.deviceHotplug, facts.hotplug.answered && row.hotplug);
+    EXPECT_EQ(facts.systemDisk, row.systemVeto);
     EXPECT_EQ(facts.kind == DriveKind::kRemovable, row.removableKind);
+    EXPECT_EQ(simulator::SimulatedFacts(machine, 'D').kind, facts.kind);
     EXPECT_EQ(machine.core.OpenHandleCount("volume"), 0u);
     EXPECT_TRUE(machine.volumes.VolumeEvents().empty());
 
@@ -32,6 +38,8 @@ TEST_F(DriveKindTest, InspectDriveAgreesWithTheLockPass) {
     VolumeGuard::RemovableLock = 1;
     guard.LockSweep(kSweepRemovable);
     EXPECT_EQ(machine.volumes.Drive('D').lockedBy != platform::kNullHandle, row.removableKind);
+    EXPECT_EQ(machine.volumes.Drive('C').lockedBy, platform::kNullHandle);
+    EXPECT_TRUE(machine.volumes.Drive('C').mounted);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "guard/VolumeGuard.h"
 #include "platform/Windowing.h"
 #include "platform/sim/SimMachine.h"
+#include "programs/tarvel-sim/Simulator.h"
 
 namespace guard::testing {
 
@@ -83,37 +84,67 @@ inline bool InSlots(const Handle (&slots)[kDriveCount], Handle h) {
   return false;
 }
 
-/// Whether a disk is attached from outside the machine as far as its bus query says: USB,
-/// IEEE 1394, SD or MMC, or no answer that reaches the bus type.
-inline bool ExternalBus(const SimDrive& d) {
-  if (d.busQuery != platform::sim::SimBusQuery::kAnswers) return true;
-  return d.busType == platform::kBusTypeUsb || d.busType == platform::kBusType1394 ||
-         d.busType == platform::kBusTypeSd || d.busType == platform::kBusTypeMmc;
-}
+/// The disk number of C:, the system directory's volume, in the disk table's machines.
+inline constexpr std::uint32_t kSystemDisk = 7;
 
-/// One disk by drive type, ATA probe answer and bus query answer, and how the guard sorts it.
+/// One disk by drive type, the answers it gives to the guard's questions, and how the guard
+/// sorts it.
 struct DiskRow {
   const char* name;
   std::uint32_t type = platform::kDriveFixed;
   bool ata = false;
   std::uint32_t bus = platform::kBusTypeUsb;
   platform::sim::SimBusQuery query = platform::sim::SimBusQuery::kAnswers;
+  bool hotplug = false;         ///< DeviceHotplug
+  bool removableMedia = false;  ///< RemovableMedia and MediaRemovable
+  bool hotplugFails = false;    ///< the hot-plug query fails
+  const char* vendor = "";
+  const char* product = "";
+  bool onSystemDisk = false;   ///< lies on C:'s disk, the system directory's
   bool removableKind = false;  ///< the passes hold it as removable kind
   bool asksBus = false;        ///< the bus query is made (fixed disks that fail the probe)
+  bool asksHotplug = false;    ///< the hot-plug query is made
+  /// Removable kind by every other answer, internal for lying on the system disk.
+  bool systemVeto = false;
+
+  /// Whether the system-disk check is made: only for a fixed disk that the other answers make
+  /// removable kind.
+  [[nodiscard]] bool AsksSystemDisk() const {
+    return type == platform::kDriveFixed && (removableKind || systemVeto);
+  }
 
   [[nodiscard]] SimDrive Drive() const {
     SimDrive d{type, true, ata};
     d.busType = bus;
     d.busQuery = query;
+    d.deviceHotplug = hotplug;
+    d.removableMedia = removableMedia;
+    d.hotplugQueryFails = hotplugFails;
+    d.vendor = vendor;
+    d.product = product;
+    if (onSystemDisk) d.disk = kSystemDisk;
     return d;
   }
 };
 
-/// Fixed disks and RAM disks over every probe answer and bus answer that the guard tells apart.
+/// A machine for one row of the disk table: C: is its internal system disk (the system directory
+/// is C:\Windows\system32) and the row's disk is on D:.
+inline void SetUpDiskRow(SimMachine& m, const DiskRow& row) {
+  SimDrive system = AtaDisk();
+  system.disk = kSystemDisk;
+  m.volumes.SetDrive('C', system);
+  m.volumes.SetDrive('D', row.Drive());
+}
+
+/// Fixed disks and RAM disks over every answer that the guard tells apart: the probe, the bus,
+/// what the device says of its removability, known virtual machine disks and the system disk.
 inline const DiskRow kDiskRows[] = {
     {.name = "usb", .removableKind = true, .asksBus = true},
     {.name = "1394", .bus = platform::kBusType1394, .removableKind = true, .asksBus = true},
-    {.name = "sd", .bus = platform::kBusTypeSd, .removableKind = true, .asksBus = true},
+    {.name = "sd card in a reader on pcie",
+     .bus = platform::kBusTypeSd,
+     .removableKind = true,
+     .asksBus = true},
     {.name = "mmc", .bus = platform::kBusTypeMmc, .removableKind = true, .asksBus = true},
     {.name = "query fails",
      .bus = platform::kBusTypeNvme,
@@ -125,20 +156,111 @@ inline const DiskRow kDiskRows[] = {
      .query = platform::sim::SimBusQuery::kHeaderOnly,
      .removableKind = true,
      .asksBus = true},
-    {.name = "nvme", .bus = platform::kBusTypeNvme, .asksBus = true},
-    {.name = "sata", .bus = platform::kBusTypeSata, .asksBus = true},
-    {.name = "ata", .bus = platform::kBusTypeAta, .asksBus = true},
-    {.name = "scsi", .bus = platform::kBusTypeScsi, .asksBus = true},
-    {.name = "sas", .bus = platform::kBusTypeSas, .asksBus = true},
-    {.name = "raid", .bus = platform::kBusTypeRaid, .asksBus = true},
-    {.name = "iscsi", .bus = platform::kBusTypeIscsi, .asksBus = true},
-    {.name = "fibre", .bus = platform::kBusTypeFibre, .asksBus = true},
-    {.name = "virtual", .bus = platform::kBusTypeVirtual, .asksBus = true},
-    {.name = "file-backed virtual", .bus = platform::kBusTypeFileBackedVirtual, .asksBus = true},
-    {.name = "spaces", .bus = platform::kBusTypeSpaces, .asksBus = true},
-    {.name = "scm", .bus = platform::kBusTypeScm, .asksBus = true},
-    {.name = "unknown bus 0", .bus = platform::kBusTypeUnknown, .asksBus = true},
-    {.name = "unknown bus 0x7f", .bus = 0x7F, .asksBus = true},
+    {.name = "m.2 nvme data disk",
+     .bus = platform::kBusTypeNvme,
+     .asksBus = true,
+     .asksHotplug = true},
+    {.name = "m.2 nvme system disk",
+     .bus = platform::kBusTypeNvme,
+     .onSystemDisk = true,
+     .asksBus = true,
+     .asksHotplug = true},
+    {.name = "nvme in a thunderbolt or usb4 enclosure",
+     .bus = platform::kBusTypeNvme,
+     .hotplug = true,
+     .removableKind = true,
+     .asksBus = true,
+     .asksHotplug = true},
+    {.name = "hot-pluggable nvme holding the system directory",
+     .bus = platform::kBusTypeNvme,
+     .hotplug = true,
+     .onSystemDisk = true,
+     .asksBus = true,
+     .asksHotplug = true,
+     .systemVeto = true},
+    {.name = "usb disk holding the system directory",
+     .onSystemDisk = true,
+     .asksBus = true,
+     .systemVeto = true},
+    {.name = "nvme whose hot-plug query fails",
+     .bus = platform::kBusTypeNvme,
+     .hotplugFails = true,
+     .asksBus = true,
+     .asksHotplug = true},
+    {.name = "sata on a hot-plug port, answering ata",
+     .ata = true,
+     .bus = platform::kBusTypeSata,
+     .hotplug = true},
+    {.name = "hot-pluggable sata disk that fails the probe (esata)",
+     .bus = platform::kBusTypeSata,
+     .hotplug = true,
+     .removableKind = true,
+     .asksBus = true,
+     .asksHotplug = true},
+    {.name = "card reader on scsi with removable media",
+     .bus = platform::kBusTypeScsi,
+     .removableMedia = true,
+     .removableKind = true,
+     .asksBus = true},
+    {.name = "sata", .bus = platform::kBusTypeSata, .asksBus = true, .asksHotplug = true},
+    {.name = "ata", .bus = platform::kBusTypeAta, .asksBus = true, .asksHotplug = true},
+    {.name = "scsi", .bus = platform::kBusTypeScsi, .asksBus = true, .asksHotplug = true},
+    {.name = "sas", .bus = platform::kBusTypeSas, .asksBus = true, .asksHotplug = true},
+    {.name = "raid", .bus = platform::kBusTypeRaid, .hotplug = true, .asksBus = true},
+    {.name = "iscsi", .bus = platform::kBusTypeIscsi, .hotplug = true, .asksBus = true},
+    {.name = "fibre", .bus = platform::kBusTypeFibre, .hotplug = true, .asksBus = true},
+    {.name = "virtual", .bus = platform::kBusTypeVirtual, .hotplug = true, .asksBus = true},
+    {.name = "file-backed virtual",
+     .bus = platform::kBusTypeFileBackedVirtual,
+     .hotplug = true,
+     .asksBus = true},
+    {.name = "storage spaces", .bus = platform::kBusTypeSpaces, .hotplug = true, .asksBus = true},
+    {.name = "scm", .bus = platform::kBusTypeScm, .hotplug = true, .asksBus = true},
+    {.name = "vmware virtual nvme on a hot-plug slot",
+     .bus = platform::kBusTypeNvme,
+     .hotplug = true,
+     .vendor = "NVMe",
+     .product = "VMware Virtual NVMe Disk",
+     .asksBus = true},
+    {.name = "qemu nvme on a hot-plug root port",
+     .bus = platform::kBusTypeNvme,
+     .hotplug = true,
+     .vendor = "NVMe",
+     .product = "QEMU NVMe Ctrl",
+     .asksBus = true},
+    {.name = "hyper-v scsi disk, removable",
+     .bus = platform::kBusTypeScsi,
+     .hotplug = true,
+     .removableMedia = true,
+     .vendor = "Msft",
+     .product = "Virtual Disk",
+     .asksBus = true},
+    {.name = "virtualbox sata disk on a hot-plug port",
+     .bus = platform::kBusTypeSata,
+     .hotplug = true,
+     .product = "VBOX HARDDISK",
+     .asksBus = true},
+    {.name = "virtio disk, hot-pluggable",
+     .bus = platform::kBusTypeScsi,
+     .hotplug = true,
+     .vendor = "Red Hat",
+     .product = "VirtIO",
+     .asksBus = true},
+    {.name = "usb disk whatever its strings",
+     .vendor = "QEMU",
+     .product = "QEMU HARDDISK",
+     .removableKind = true,
+     .asksBus = true},
+    {.name = "unknown bus 0",
+     .bus = platform::kBusTypeUnknown,
+     .asksBus = true,
+     .asksHotplug = true},
+    {.name = "unknown bus 0x7f, hot-pluggable",
+     .bus = 0x7F,
+     .hotplug = true,
+     .removableKind = true,
+     .asksBus = true,
+     .asksHotplug = true},
     {.name = "ata answer on a usb bus", .ata = true},
     {.name = "ata answer, query would fail",
      .ata = true,
@@ -151,20 +273,17 @@ inline const DiskRow kDiskRows[] = {
 };
 
 /// Whether the policy blocks the letter's volume, by the guard's sorting of volumes.
-inline bool Blocked(const SimDrive& d, bool removableLock, bool opticalLock) {
-  if (!d.volumePresent) return false;
-  switch (d.type) {
-    case platform::kDriveRemovable:
+inline bool Blocked(const SimMachine& m, char letter, bool removableLock, bool opticalLock) {
+  if (!m.volumes.Drive(letter).volumePresent) return false;
+  switch (simulator::SimulatedFacts(m, letter).kind) {
+    case DriveKind::kRemovable:
       return removableLock;
-    case platform::kDriveRamdisk:
-      return removableLock && !d.answersAtaIdentify;
-    case platform::kDriveFixed:
-      return removableLock && !d.answersAtaIdentify && ExternalBus(d);
-    case platform::kDriveCdrom:
+    case DriveKind::kOptical:
       return opticalLock;
-    default:
-      return false;
+    case DriveKind::kNeither:
+      break;
   }
+  return false;
 }
 
 /// Everything a user depends on, after any sequence of guard operations: each blocked volume
@@ -177,7 +296,7 @@ inline void ExpectConsistent(const SimMachine& m, const VolumeGuard& g) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     SCOPED_TRACE(std::string("drive ") + letter);
     SimDrive d = m.volumes.Drive(letter);
-    if (!Blocked(d, removable, optical)) {
+    if (!Blocked(m, letter, removable, optical)) {
       EXPECT_EQ(d.lockedBy, platform::kNullHandle);
       continue;
     }

@@ -75,15 +75,17 @@ const PassRow kPassRows[] = {
      .releaseClear = kGiveBack,
      .recordedOnLock = true,
      .heldWhenClear = false},
+    // A USB disk's disk number is compared with that of C:, the system directory's volume; the
+    // open of C: fails here, as this machine has no C:.
     {.name = "usb-disk",
      .type = 3,
      .answersAta = false,
      .selectedBy = kSweepRemovable,
      .optical = false,
-     .lockSet = {"open", "probe", "query", "sleep100", "lock", "dismount"},
-     .lockClear = {"open", "probe", "query"},
-     .releaseSet = {"open", "probe", "query", "close"},
-     .releaseClear = {"open", "probe", "query", "sleep100", "unlock", "close"},
+     .lockSet = {"open", "probe", "query", "number", "open", "sleep100", "lock", "dismount"},
+     .lockClear = {"open", "probe", "query", "number", "open"},
+     .releaseSet = {"open", "probe", "query", "number", "open", "close"},
+     .releaseClear = {"open", "probe", "query", "number", "open", "sleep100", "unlock", "close"},
      .recordedOnLock = true,
      .heldWhenClear = true},
     {.name = "nvme-disk",
@@ -91,10 +93,10 @@ const PassRow kPassRows[] = {
      .answersAta = false,
      .selectedBy = kSweepRemovable,
      .optical = false,
-     .lockSet = {"open", "probe", "query", "close"},
-     .lockClear = {"open", "probe", "query", "close"},
-     .releaseSet = {"open", "probe", "query", "close"},
-     .releaseClear = {"open", "probe", "query", "close"},
+     .lockSet = {"open", "probe", "query", "hotplug", "close"},
+     .lockClear = {"open", "probe", "query", "hotplug", "close"},
+     .releaseSet = {"open", "probe", "query", "hotplug", "close"},
+     .releaseClear = {"open", "probe", "query", "hotplug", "close"},
      .recordedOnLock = false,
      .heldWhenClear = false,
      .bus = platform::kBusTypeNvme},
@@ -191,10 +193,10 @@ TEST_F(VolumeGuardTest, EachDriveTypeThroughBothPassesUnderEveryFlagCombination)
   }
 }
 
-// A fixed disk or RAM disk by probe answer and bus answer, through both passes with the
-// removable lock set and clear. An internal disk is opened, asked and closed, and stays mounted
-// and unlocked; ClassifyDrive, which arrivals use, sorts a fixed disk the same way.
-TEST_F(VolumeGuardTest, DisksByProbeAndBusThroughBothPassesAndClassifyDrive) {
+// A fixed disk or RAM disk by its answers, through both passes with the removable lock set and
+// clear, beside C:, the internal system disk. An internal disk is opened, asked and closed, and
+// stays mounted and unlocked; ClassifyDrive, which arrivals use, sorts a fixed disk the same way.
+TEST_F(VolumeGuardTest, DisksByTheirAnswersThroughBothPassesAndClassifyDrive) {
   for (const guard::testing::DiskRow& row : guard::testing::kDiskRows) {
     for (bool lockPass : {true, false}) {
       for (bool on : {true, false}) {
@@ -202,7 +204,7 @@ TEST_F(VolumeGuardTest, DisksByProbeAndBusThroughBothPassesAndClassifyDrive) {
                      (on ? " flag set" : " flag clear"));
         platform::sim::SimMachine machine;
         machine.Install();
-        machine.volumes.SetDrive('D', row.Drive());
+        guard::testing::SetUpDiskRow(machine, row);
         VolumeGuard guard;
         VolumeGuard::RemovableLock = on ? 1 : 0;
         if (lockPass) {
@@ -211,8 +213,13 @@ TEST_F(VolumeGuardTest, DisksByProbeAndBusThroughBothPassesAndClassifyDrive) {
           guard.ReleaseSweep(kSweepRemovable);
         }
 
-        Calls expected = {"open", "probe"};
+        // C: answers the probe and is closed at once; then D:.
+        Calls expected = {"open", "probe", "close", "open", "probe"};
         if (row.asksBus) expected.emplace_back("query");
+        if (row.asksHotplug) expected.emplace_back("hotplug");
+        if (row.AsksSystemDisk()) {
+          expected.insert(expected.end(), {"number", "open", "number", "close"});
+        }
         if (!row.removableKind || (!lockPass && on)) {
           expected.emplace_back("close");
         } else if (lockPass && on) {
@@ -227,12 +234,13 @@ TEST_F(VolumeGuardTest, DisksByProbeAndBusThroughBothPassesAndClassifyDrive) {
         const platform::sim::SimDrive d = machine.volumes.Drive('D');
         EXPECT_EQ(d.lockedBy != kNullHandle, recorded && on);
         EXPECT_EQ(d.mounted, !(recorded && on));
+        EXPECT_TRUE(machine.volumes.Drive('C').mounted);
       }
     }
     if (row.type != platform::kDriveFixed) continue;
     platform::sim::SimMachine machine;
     machine.Install();
-    machine.volumes.SetDrive('D', row.Drive());
+    guard::testing::SetUpDiskRow(machine, row);
     VolumeGuard guard;
     EXPECT_EQ(guard.ClassifyDrive(u"D:"), row.removableKind ? kClassRemovable : kClassNeither)
         << row.name;
@@ -358,7 +366,8 @@ TEST_F(VolumeGuardTest, ClassifyDriveByType) {
     std::int32_t cls;
     std::size_t opens;
   };
-  for (Row row : {Row{u"C:", -1, 1}, Row{u"E:", 0, 0}, Row{u"F:", 1, 0}, Row{u"G:", 0, 1},
+  // G:, a USB disk, is compared with the disk of C:, the system directory's volume: two opens.
+  for (Row row : {Row{u"C:", -1, 1}, Row{u"E:", 0, 0}, Row{u"F:", 1, 0}, Row{u"G:", 0, 2},
                   Row{u"H:", -1, 0}, Row{u"N:", -1, 0}, Row{u"Q:", -1, 0}, Row{u"U:", 0, 1}}) {
     sim.core.ClearJournal();
     EXPECT_EQ(g.ClassifyDrive(row.root), row.cls);

@@ -15,6 +15,8 @@ std::vector<std::string> VolumeCalls(const platform::sim::SimCore& core) {
     } else if (line.starts_with("DeviceIoControl")) {
       if (line.find(" 0x7c088 ") != std::string::npos) out.emplace_back("probe");
       if (line.find(" 0x2d1400 ") != std::string::npos) out.emplace_back("query");
+      if (line.find(" 0x2d0c14 ") != std::string::npos) out.emplace_back("hotplug");
+      if (line.find(" 0x2d1080 ") != std::string::npos) out.emplace_back("number");
       if (line.find(" 0x90020 ") != std::string::npos) out.emplace_back("dismount");
       if (line.find(" 0x90018 ") != std::string::npos) out.emplace_back("lock");
       if (line.find(" 0x9001c ") != std::string::npos) out.emplace_back("unlock");

@@ -12,7 +12,8 @@
 namespace testsupport {
 
 /// The volume calls of a journal in a short vocabulary: open, probe, query (the bus query),
-/// dismount, lock, unlock, close, sleep100 (drive-type queries and probe memory left out).
+/// hotplug, number (the disk number), dismount, lock, unlock, close, sleep100 (drive-type
+/// queries, the system folder and probe memory left out).
 std::vector<std::string> VolumeCalls(const platform::sim::SimCore& core);
 
 /// Installs a fresh simulated machine for each test, in a process as a new one has it.

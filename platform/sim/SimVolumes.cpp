@@ -417,7 +417,9 @@ Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint
   descriptor[kStorageDeviceRemovableMediaOffset] =
       d.type == kDriveRemovable || d.removableMedia ? 1 : 0;
   PutU32(descriptor.data() + kStorageDeviceBusTypeOffset, d.busType);
-  std::uint32_t n = d.busQuery == SimBusQuery::kHeaderOnly ? kHeaderSize : size;
+  std::uint32_t n = d.busQuery == SimBusQuery::kHeaderOnly      ? kHeaderSize
+                    : d.busQuery == SimBusQuery::kFixedPartOnly ? kStorageDeviceDescriptorSize
+                                                                : size;
   if (outSize < n) n = outSize;
   std::memcpy(out, descriptor.data(), n);
   if (bytesReturned != nullptr) *bytesReturned = n;

@@ -19,6 +19,8 @@ enum class SimBusQuery : std::uint8_t {
   kAnswers,     ///< the whole fixed part of the descriptor, BusType included
   kFails,       ///< the request fails with ERROR_INVALID_FUNCTION, as a driver that lacks it
   kHeaderOnly,  ///< succeeds with the 8-byte descriptor header alone, short of BusType
+  /// succeeds with the 40-byte fixed part alone, its string offsets pointing past what it returns
+  kFixedPartOnly,
 };
 
 /// One drive letter of the simulated machine.

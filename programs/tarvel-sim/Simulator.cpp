@@ -458,11 +458,11 @@ void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
   for (const std::string& line : outcome.timeline) out << line << "\n";
   for (const std::string& note : outcome.notes) out << "note: " << note << "\n";
   out << "\nFinal state at " << Seconds(outcome.endMs) << " s:\n";
-  out << "  Drive  Type       FS    Bus          Volume      Lock\n";
+  out << "  Drive  Type       FS    Bus                  Volume      Lock\n";
   for (const DriveOutcome& d : outcome.drives) {
     char line[160];
     std::snprintf(
-        line, sizeof line, "  %c:     %-10s %-5s %-12s %-11s %s", d.letter, TypeName(d.type),
+        line, sizeof line, "  %c:     %-10s %-5s %-20s %-11s %s", d.letter, TypeName(d.type),
         d.type <= 1 ? "-" : d.fileSystem.c_str(), d.bus.empty() ? "-" : d.bus.c_str(),
         d.type <= 1 ? "-" : (d.mounted ? "mounted" : "dismounted"), d.locked ? "locked" : "-");
     out << line;

@@ -99,23 +99,55 @@ TEST_F(VolumeControlTest, BusQueryAsksForTheDeviceDescriptorAndReadsItsBusType) 
     SimBusQuery query;
     std::uint32_t bus;
     bool answered;
+    bool removableMedia = false;
+    const char* vendor = "";
+    const char* product = "";
+    const char* vendorRead = "";
+    const char* productRead = "";
   };
   const Row rows[] = {
       {.name = "nvme", .query = SimBusQuery::kAnswers, .bus = 0x11, .answered = true},
       {.name = "usb", .query = SimBusQuery::kAnswers, .bus = 0x07, .answered = true},
       {.name = "fails", .query = SimBusQuery::kFails, .bus = 0x11, .answered = false},
       {.name = "header only", .query = SimBusQuery::kHeaderOnly, .bus = 0x11, .answered = false},
+      {.name = "removable media and padded strings",
+       .query = SimBusQuery::kAnswers,
+       .bus = 0x01,
+       .answered = true,
+       .removableMedia = true,
+       .vendor = "Msft    ",
+       .product = "  Virtual Disk    ",
+       .vendorRead = "Msft",
+       .productRead = "Virtual Disk"},
+      {.name = "blank strings",
+       .query = SimBusQuery::kAnswers,
+       .bus = 0x11,
+       .answered = true,
+       .vendor = "    ",
+       .product = " "},
+      {.name = "string offsets past what the driver returned",
+       .query = SimBusQuery::kFixedPartOnly,
+       .bus = 0x11,
+       .answered = true,
+       .vendor = "NVMe",
+       .product = "QEMU NVMe Ctrl"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     platform::sim::SimDrive d{platform::kDriveFixed, true};
     d.busType = row.bus;
     d.busQuery = row.query;
+    d.removableMedia = row.removableMedia;
+    d.vendor = row.vendor;
+    d.product = row.product;
     sim.volumes.SetDrive('D', d);
     platform::Handle h = OpenVolume(u"\\\\.\\D:");
     BusAnswer answer = QueryBusType(h);
     EXPECT_EQ(answer.answered, row.answered);
     EXPECT_EQ(answer.busType, row.answered ? row.bus : 0u);
+    EXPECT_EQ(answer.removableMedia, row.removableMedia);
+    EXPECT_EQ(answer.vendor, row.vendorRead);
+    EXPECT_EQ(answer.product, row.productRead);
     sim.core.CloseHandle(h);
   }
   EXPECT_FALSE(QueryBusType(kInvalidHandleValue).answered);
@@ -134,6 +166,46 @@ TEST_F(VolumeControlTest, BusQueryAsksForTheDeviceDescriptorAndReadsItsBusType) 
     EXPECT_EQ(rec.outputSize, kBusQueryOutputSize);
   }
   EXPECT_EQ(sim.volumes.BlocksAllocated(), 0u);
+}
+
+// The hot-plug and disk-number requests: no input, an output of exactly STORAGE_HOTPLUG_INFO
+// (its Size set, as the caller must) or STORAGE_DEVICE_NUMBER, read only when whole.
+TEST_F(VolumeControlTest, HotplugAndDiskNumberRequestsOfferTheirExactStructures) {
+  platform::sim::SimDrive tb{platform::kDriveFixed, true};
+  tb.busType = platform::kBusTypeNvme;
+  tb.deviceHotplug = true;
+  tb.disk = 3;
+  sim.volumes.SetDrive('T', tb);
+  platform::sim::SimDrive silent = tb;
+  silent.hotplugQueryFails = true;
+  sim.volumes.SetDrive('S', silent);
+  AddDrive('E', platform::kDriveRemovable);
+  platform::Handle t = OpenVolume(u"\\\\.\\T:");
+  platform::Handle s = OpenVolume(u"\\\\.\\S:");
+  platform::Handle e = OpenVolume(u"\\\\.\\E:");
+
+  HotplugAnswer hotplug = QueryHotplug(t);
+  EXPECT_TRUE(hotplug.answered && hotplug.deviceHotplug && !hotplug.mediaRemovable);
+  hotplug = QueryHotplug(e);
+  EXPECT_TRUE(hotplug.answered && !hotplug.deviceHotplug && hotplug.mediaRemovable);
+  EXPECT_FALSE(QueryHotplug(s).answered);
+  EXPECT_FALSE(QueryHotplug(kInvalidHandleValue).answered);
+  EXPECT_EQ(QueryDiskNumber(t), std::optional<std::uint32_t>(3));
+  EXPECT_EQ(QueryDiskNumber(e), std::optional<std::uint32_t>(104)) << "a disk of its own";
+  EXPECT_EQ(QueryDiskNumber(kInvalidHandleValue), std::nullopt);
+  sim.core.FailCall(platform::sim::Fault::kDeviceIoControl, platform::kErrorAccessDenied, 0, 1);
+  EXPECT_EQ(QueryDiskNumber(t), std::nullopt) << "an injected failure";
+
+  for (const auto& rec : sim.volumes.Ioctls()) {
+    EXPECT_TRUE(rec.input.empty());
+    if (rec.code == platform::kIoctlStorageGetHotplugInfo) {
+      EXPECT_EQ(rec.outputSize, 8u);
+      EXPECT_EQ(rec.outputOnCall, (std::vector<std::uint8_t>{8, 0, 0, 0, 0, 0, 0, 0}));
+    } else {
+      EXPECT_EQ(rec.code, platform::kIoctlStorageGetDeviceNumber);
+      EXPECT_EQ(rec.outputSize, 12u);
+    }
+  }
 }
 
 TEST_F(VolumeControlTest, ControlsSendTheirCodesWithNoBuffers) {

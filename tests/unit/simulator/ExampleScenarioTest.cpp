@@ -91,6 +91,31 @@ TEST(ExampleScenarioTest, WriteProtectFollowsTheTagFile) {
   EXPECT_TRUE(Has(o, "portable devices: 2 enable call(s) 2 disable call(s)"));
 }
 
+TEST(ExampleScenarioTest, ExternalDisksAreLockedAndTheMachinesOwnAreNot) {
+  RunOutcome o = RunFile("external-disks.scn");
+  ExpectCleanStop(o);
+  EXPECT_EQ(Locks(o), (std::map<char, bool>{{'C', false},
+                                            {'D', false},
+                                            {'S', true},
+                                            {'T', true},
+                                            {'U', true},
+                                            {'V', false},
+                                            {'W', false},
+                                            {'X', true}}));
+  // The machine's own disks and the virtual machine's are never dismounted by any pass or
+  // arrival of the run.
+  for (char letter : {'C', 'D', 'V', 'W'}) {
+    EXPECT_FALSE(Has(o, std::string("]    ") + letter + ": ")) << letter;
+  }
+  for (const DriveOutcome& d : o.drives) {
+    if (d.letter == 'T') {
+      EXPECT_EQ(d.bus, "nvme hotplug");
+    } else if (d.letter == 'V') {
+      EXPECT_EQ(d.bus, "nvme hotplug vm");
+    }
+  }
+}
+
 TEST(ExampleScenarioTest, DefaultScenarioEndsAsItsStoryTells) {
   auto parsed = ParseScenario(DefaultScenarioText());
   RunOutcome o = RunScenario(std::get<Scenario>(parsed));

@@ -31,7 +31,10 @@ TEST(ScenarioTest, StatementsAndEvents) {
       "at 2000 write-protect 7\n"
       "drive D fixed bus nvme\n"
       "at 4000 arrive G fixed bus queryfails\n"
-      "at 5000 arrive H fixed bus 1394 ata\n");
+      "at 5000 arrive H fixed bus 1394 ata\n"
+      "at 6000 arrive T fixed thunderbolt\n"
+      "at 6000 arrive V fixed vm hotplug disk 4 bus scsi\n"
+      "at 6000 arrive R fixed removablemedia\n");
   ASSERT_TRUE(std::holds_alternative<Scenario>(parsed));
   const Scenario& s = std::get<Scenario>(parsed);
   ASSERT_EQ(s.drives.size(), 2u);
@@ -46,7 +49,12 @@ TEST(ScenarioTest, StatementsAndEvents) {
   EXPECT_FALSE(s.portableClass);
   EXPECT_FALSE(s.startedByScm);
   EXPECT_EQ(s.runMs, 9000u);
-  ASSERT_EQ(s.events.size(), 5u);
+  ASSERT_EQ(s.events.size(), 8u);
+  const DriveSpec& tb = s.events[5].drive;
+  EXPECT_TRUE(tb.busType == 0x11u && tb.hotplug && !tb.vm && tb.disk == 0u);
+  const DriveSpec& vm = s.events[6].drive;
+  EXPECT_TRUE(vm.busType == 0x01u && vm.hotplug && vm.vm && vm.disk == 4u) << "bus after vm";
+  EXPECT_TRUE(s.events[7].drive.removableMedia && !s.events[7].drive.hotplug);
   EXPECT_TRUE(s.events[3].drive.busQueryFails);
   EXPECT_EQ(s.events[4].drive.busType, 0x04u);
   EXPECT_TRUE(s.events[4].drive.answersAta);
@@ -73,6 +81,9 @@ TEST(ScenarioTest, MistakesAreRefusedWithTheirLine) {
         Row{"run 100\nat 500 stop", 2, "after the end of the run"},
         Row{"frobnicate", 1, "unknown statement"},
         Row{"drive D fixed bus thunderbolt", 1, "unknown bus 'thunderbolt'"},
+        Row{"drive D fixed disk", 1, "expected a disk number after 'disk'"},
+        Row{"drive D fixed disk 100", 1, "disk '100' is not a number from 0 to 99"},
+        Row{"drive D fixed usb4", 1, "unknown drive option 'usb4'"},
         Row{"at 100 arrive D fixed bus", 1, "expected a bus after 'bus'"}}) {
     auto parsed = ParseScenario(row.text);
     ASSERT_TRUE(std::holds_alternative<ScenarioError>(parsed)) << row.text;

@@ -102,30 +102,31 @@ DriveKind KindOfDrive(const DriveFacts& facts) {
 
 namespace {
 
-// Whether the volume lies on the disk that holds the system directory's volume. Either number
-// that cannot be read (a volume spanning disks, a driver that lacks the request, no system
-// directory) leaves the disk to the other answers.
-bool OnSystemDisk(platform::Handle volume) {
+// Whether the volume lies on the disk that holds the system directory's volume; nothing when
+// either number cannot be read (a volume spanning disks, a driver that lacks the request, no
+// system directory).
+std::optional<bool> OnSystemDisk(platform::Handle volume) {
   const std::optional<std::uint32_t> disk = QueryDiskNumber(volume);
-  if (!disk) return false;
+  if (!disk) return std::nullopt;
   char16_t directory[platform::kMaxPath];
   platform::SystemDirPath(directory);
   const char16_t letter = directory[0] >= u'a' && directory[0] <= u'z'
                               ? static_cast<char16_t>(directory[0] - u'a' + u'A')
                               : directory[0];
-  if (letter < u'A' || letter > u'Z' || directory[1] != u':') return false;
+  if (letter < u'A' || letter > u'Z' || directory[1] != u':') return std::nullopt;
   char16_t path[kVolumePathSize];
   InitVolumePath(path);
   AppendDriveLetter(path, letter - u'A');
   const platform::UniqueFileHandle system(OpenVolume(path));
-  if (!system.valid()) return false;
+  if (!system.valid()) return std::nullopt;
   const std::optional<std::uint32_t> systemDisk = QueryDiskNumber(system.get());
-  return systemDisk && *systemDisk == *disk;
+  if (!systemDisk) return std::nullopt;
+  return *systemDisk == *disk;
 }
 
 // The questions asked of an open disk: the ATA probe; for a fixed disk that fails it, the bus
 // query, the hot-plug query when the descriptor leaves the disk's removability open, and, for a
-// disk those make removable kind, whether it holds the system directory.
+// disk those make removable kind, whether it lies on the system directory's disk.
 void AskDisk(std::uint32_t driveType, platform::Handle volume, DriveFacts& facts) {
   facts.type = driveType;
   facts.answersAta = ProbeAtaIdentify(volume) != 0;
@@ -136,7 +137,12 @@ void AskDisk(std::uint32_t driveType, platform::Handle volume, DriveFacts& facts
       !bus.removableMedia) {
     facts.hotplug = QueryHotplug(volume);
   }
-  if (KindOfDrive(facts) == DriveKind::kRemovable) facts.systemDisk = OnSystemDisk(volume);
+  // A disk on an external bus stays removable when the check cannot be made, as before it
+  // existed; one that only its device's own report makes removable must be shown to lie
+  // elsewhere than the system disk.
+  if (KindOfDrive(facts) == DriveKind::kRemovable) {
+    facts.systemDisk = OnSystemDisk(volume).value_or(!IsExternalBus(bus));
+  }
 }
 
 }  // namespace

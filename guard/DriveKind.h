@@ -41,8 +41,9 @@ struct DriveFacts {
   /// Asked of fixed disks whose descriptor leaves their removability open: an answered bus that
   /// is neither external nor the machine's only, not a known virtual disk, no RemovableMedia.
   HotplugAnswer hotplug;
-  /// The volume lies on the disk that holds the system directory; asked only of a fixed disk that
-  /// the other answers make removable kind.
+  /// The volume lies on the disk that holds the system directory, or, for a disk that only its
+  /// device's own report makes removable, could not be shown to lie elsewhere (a disk number
+  /// unreadable); asked only of a fixed disk that the other answers make removable kind.
   bool systemDisk = false;
   DriveKind kind = DriveKind::kNeither;  ///< KindOfDrive of the above
 };

@@ -432,7 +432,7 @@ Bool SimVolumes::AnswerHotplugOrNumber(const SimDrive& d, char letter, std::uint
                                        void* out, std::uint32_t outSize,
                                        std::uint32_t* bytesReturned, std::uint32_t* error) {
   const bool hotplug = code == kIoctlStorageGetHotplugInfo;
-  if (hotplug && d.hotplugQueryFails) {
+  if (hotplug ? d.hotplugQueryFails : d.diskNumberFails) {
     *error = kErrorInvalidFunction;
     return 0;
   }

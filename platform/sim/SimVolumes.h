@@ -51,6 +51,7 @@ struct SimDrive {
   /// STORAGE_DEVICE_NUMBER.DeviceNumber of the disk the volume lies on; 0 for a disk of its own,
   /// numbered 100 plus the letter's index.
   std::uint32_t disk = 0;
+  bool diskNumberFails = false;  ///< IOCTL_STORAGE_GET_DEVICE_NUMBER fails (a spanned volume)
 };
 
 /// One moment at which a volume became openable, or stopped being openable, by another process.

@@ -254,8 +254,14 @@ guard::DriveFacts SimulatedFacts(const platform::sim::SimMachine& sim, char lett
   facts.bus = guard::BusAnswer{d.busQuery == platform::sim::SimBusQuery::kAnswers, d.busType,
                                removableMedia, d.vendor, d.product};
   facts.hotplug = guard::HotplugAnswer{!d.hotplugQueryFails, removableMedia, d.deviceHotplug};
-  facts.systemDisk = sim.volumes.Drive('C').volumePresent &&
-                     sim.volumes.DiskNumberOf('C') == sim.volumes.DiskNumberOf(letter);
+  // As the guard's check: a disk whose number, or the system volume's, cannot be read counts as
+  // the system disk unless its bus is external.
+  const platform::sim::SimDrive system = sim.volumes.Drive('C');
+  if (d.diskNumberFails || !system.volumePresent || system.diskNumberFails) {
+    facts.systemDisk = !guard::IsExternalBus(facts.bus);
+  } else {
+    facts.systemDisk = sim.volumes.DiskNumberOf('C') == sim.volumes.DiskNumberOf(letter);
+  }
   facts.kind = guard::KindOfDrive(facts);
   return facts;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -128,8 +129,31 @@ int main() {
     if (v != kInvalidHandleValue) real.threads.CloseHandle(v);
   }
   CheckEq(guard::QueryBusType(kInvalidHandleValue).answered, 0, "no answer on an invalid handle");
+  // What Wine says of a disk's removability and of the disk a volume lies on. Whatever it
+  // answers, the guard keeps Wine's SCSI disks internal (they are decided before the system-disk
+  // check, which only a removable-kind disk reaches).
+  for (char c : {'C', 'E'}) {
+    std::u16string path = VolumePathOf(c);
+    platform::Handle v = guard::OpenVolume(path.c_str());
+    guard::HotplugAnswer hotplug = guard::QueryHotplug(v);
+    const std::uint32_t hotplugError = real.threads.GetLastError();
+    std::optional<std::uint32_t> disk = guard::QueryDiskNumber(v);
+    const std::uint32_t diskError = real.threads.GetLastError();
+    guard::BusAnswer bus = guard::QueryBusType(v);
+    std::printf(
+        "# %c: hot-plug query %s (error %u; MediaRemovable %d, DeviceHotplug %d); disk number %s "
+        "(error %u); RemovableMedia %d, vendor '%s', product '%s'\n",
+        c, hotplug.answered ? "answered" : "failed", hotplug.answered ? 0u : hotplugError,
+        hotplug.mediaRemovable ? 1 : 0, hotplug.deviceHotplug ? 1 : 0,
+        disk ? std::to_string(*disk).c_str() : "none", disk ? 0u : diskError,
+        bus.removableMedia ? 1 : 0, bus.vendor.c_str(), bus.product.c_str());
+    if (v != kInvalidHandleValue) real.threads.CloseHandle(v);
+  }
+  CheckEq(guard::QueryHotplug(kInvalidHandleValue).answered, 0,
+          "no hot-plug answer on an invalid handle");
   guard::DriveFacts facts = guard::InspectDrive('C' - 'A');
   Check(facts.opened && !facts.answersAta && facts.bus.answered, "C: opened, probed and asked");
+  Check(!facts.systemDisk, "C: is internal before the system-disk check is reached");
   CheckEq(static_cast<long long>(facts.kind), static_cast<long long>(guard::DriveKind::kNeither),
           "C: is an internal disk");
 

@@ -101,6 +101,7 @@ struct DiskRow {
   const char* vendor = "";
   const char* product = "";
   bool onSystemDisk = false;   ///< lies on C:'s disk, the system directory's
+  bool numberFails = false;    ///< the disk-number request fails
   bool removableKind = false;  ///< the passes hold it as removable kind
   bool asksBus = false;        ///< the bus query is made (fixed disks that fail the probe)
   bool asksHotplug = false;    ///< the hot-plug query is made
@@ -123,6 +124,7 @@ struct DiskRow {
     d.vendor = vendor;
     d.product = product;
     if (onSystemDisk) d.disk = kSystemDisk;
+    d.diskNumberFails = numberFails;
     return d;
   }
 };
@@ -182,6 +184,17 @@ inline const DiskRow kDiskRows[] = {
      .onSystemDisk = true,
      .asksBus = true,
      .systemVeto = true},
+    {.name = "hot-pluggable nvme whose disk number cannot be read",
+     .bus = platform::kBusTypeNvme,
+     .hotplug = true,
+     .numberFails = true,
+     .asksBus = true,
+     .asksHotplug = true,
+     .systemVeto = true},
+    {.name = "usb disk whose disk number cannot be read",
+     .numberFails = true,
+     .removableKind = true,
+     .asksBus = true},
     {.name = "nvme whose hot-plug query fails",
      .bus = platform::kBusTypeNvme,
      .hotplugFails = true,

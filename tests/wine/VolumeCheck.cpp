@@ -49,6 +49,21 @@ class RecordingVolumes final : public platform::Volumes {
     controls_.emplace(it == letters_.end() ? '?' : it->second, code);
     return real_.DeviceIoControl(device, code, in, inSize, out, outSize, bytesReturned);
   }
+  platform::Handle FindFirstVolumeW(char16_t* name, std::uint32_t capacity) override {
+    return real_.FindFirstVolumeW(name, capacity);
+  }
+  platform::Bool FindNextVolumeW(platform::Handle find, char16_t* name,
+                                 std::uint32_t capacity) override {
+    return real_.FindNextVolumeW(find, name, capacity);
+  }
+  platform::Bool FindVolumeClose(platform::Handle find) override {
+    return real_.FindVolumeClose(find);
+  }
+  platform::Bool GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                                  std::uint32_t capacity,
+                                                  std::uint32_t* length) override {
+    return real_.GetVolumePathNamesForVolumeNameW(volumeName, names, capacity, length);
+  }
   void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override {
     return real_.GlobalAlloc(flags, bytes);
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/Volumes.h"
@@ -31,6 +32,11 @@ struct SimDrive {
   /// USB hard disk unless a test says otherwise.
   std::uint32_t busType = kBusTypeUsb;
   SimBusQuery busQuery = SimBusQuery::kAnswers;
+  /// The descriptor's identity strings, after its fixed part; an empty one is left out
+  /// (offset 0), as a device that reports none.
+  std::string vendor{};
+  std::string product{};
+  std::string serial{};
 };
 
 /// One DeviceIoControl call as the driver saw it.

@@ -21,9 +21,9 @@ inline constexpr char kSectionDevices[] = "Portable devices";
 
 /// The letters ("E:H:") of one lock kind's volumes by what an open of each showed.
 struct VolumeTally {
-  std::string locked;  ///< refused (or dismounted and held): nothing on them opens
+  std::string locked;  ///< refused: held locked
   std::string open;
-  std::string unseen;
+  std::string unseen;  ///< what an open cannot tell (Wine, a held dismount)
 };
 
 /// The check in progress: the report so far and what one section found that a later one needs.

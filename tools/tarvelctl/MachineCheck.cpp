@@ -29,15 +29,12 @@ void Decide(CheckReport& report) {
     if (item.result == CheckResult::kDrift) drift.push_back(item.id);
     if (item.result == CheckResult::kUnknown) unknown.push_back(item.id);
   }
-  if (report.cannotStart) {
-    report.exitCode = kCheckCannotTell;
-    report.verdict = "cannot tell";
-    report.reasons = unknown;
-  } else if (!drift.empty()) {
+  // Drift outranks what could not be seen, unless the check could not start at all.
+  if (!report.cannotStart && !drift.empty()) {
     report.exitCode = kCheckDrift;
     report.verdict = "drift";
     report.reasons = drift;
-  } else if (!unknown.empty()) {
+  } else if (report.cannotStart || !unknown.empty()) {
     report.exitCode = kCheckCannotTell;
     report.verdict = "cannot tell";
     report.reasons = unknown;
@@ -46,12 +43,6 @@ void Decide(CheckReport& report) {
     report.verdict = "compliant";
   }
 }
-
-struct VolumeTally {
-  std::string locked;
-  std::string open;
-  std::string unseen;
-};
 
 }  // namespace
 

@@ -76,8 +76,9 @@ void CheckPortableDevices(CheckState& state) {
                                                 : CheckResult::kDrift;
     one.Set("state", disabled ? "disabled" : "enabled").Set("result", CheckResultName(result));
     devices.Push(one);
-    state.Add(kSectionDevices, id, result,
-              name + " is " + (disabled ? "disabled" : "enabled") + "; " + rule);
+    std::string text = name;
+    text += disabled ? " is disabled; " : " is enabled; ";
+    state.Add(kSectionDevices, id, result, text + rule);
   }
   facts.Set("devices", devices);
   state.report.facts.Set("portableDevices", facts);

@@ -16,9 +16,9 @@ constexpr std::uint32_t kProduct = 16;
 constexpr std::uint32_t kSerial = 24;
 
 // A descriptor of a USB disk: the fixed part, then tail at offset 40; fields set to offsets.
-std::vector<std::uint8_t> Descriptor(const std::string& tail,
-                                     std::vector<std::pair<std::uint32_t, std::uint32_t>> fields,
-                                     std::uint32_t declaredSize = 0) {
+std::vector<std::uint8_t> Descriptor(
+    const std::string& tail, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& fields,
+    std::uint32_t declaredSize = 0) {
   std::vector<std::uint8_t> d(platform::kStorageDeviceDescriptorSize, 0);
   d.insert(d.end(), tail.begin(), tail.end());
   auto put = [&](std::uint32_t at, std::uint32_t v) {

@@ -406,7 +406,8 @@ check "configmgr: nothing on standard error" not test -s "$out.fmt.err"
 check_format intune-app 0 "Tarvel Service detected: running, process $pid; C:.tarvel.tarvel-service.exe .*"
 check "intune-app: one line on standard output, nothing on standard error" \
   test "$(wc -l <"$out.fmt") $(wc -c <"$out.fmt.err")" = "1 0"
-grep -E '^ +device: ' "$out.check" | sort | uniq -c | sed 's/^ *//' | paste -sd ';' >"$out.devices"
+grep -E '^ +device: ' "$out.check" | sed -E 's/^ +device: //' | sort | uniq -c |
+  sed -E 's/^ *([0-9]+) (.*)/\2 (x\1)/' | paste -sd ';' >"$out.devices"
 note "devices as Wine reports them: $(cat "$out.devices")"
 ctl stop >/dev/null 2>&1
 ctl check >"$out.check" 2>&1; rc=$?

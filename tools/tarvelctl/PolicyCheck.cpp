@@ -17,10 +17,6 @@ namespace tarvelctl {
 
 namespace {
 
-std::string Utf8(const std::u16string& text) {
-  return platform::ToUtf8(text);
-}
-
 std::string OnOff(bool on) {
   return on ? "on" : "off";
 }
@@ -30,7 +26,7 @@ std::string OnOff(bool on) {
 void CheckPolicyDacl(CheckState& state, const std::string& file, Json& facts) {
   std::string error;
   std::optional<std::u16string> sddl = ReadFileSddl(state.host.FileSecurity(), file, &error);
-  facts.Set("dacl", sddl ? Json(Utf8(*sddl)) : Json());
+  facts.Set("dacl", sddl ? Json(platform::ToUtf8(*sddl)) : Json());
   facts.Set("othersCanOpen", nullptr);
   if (!sddl) {
     state.Add(kSectionPolicy, "policy.dacl", CheckResult::kUnknown, error);
@@ -40,14 +36,14 @@ void CheckPolicyDacl(CheckState& state, const std::string& file, Json& facts) {
     // Wine workaround: it returns its default descriptor whatever was set, which would
     // always read as open to Everyone.
     state.Add(kSectionPolicy, "policy.dacl", CheckResult::kUnknown,
-              "Wine does not keep file DACLs: it returns \"" + Utf8(*sddl) +
+              "Wine does not keep file DACLs: it returns \"" + platform::ToUtf8(*sddl) +
                   "\" whatever was set, so who may open " + file + " is not known");
     return;
   }
   std::optional<std::vector<FileOpener>> others = OthersWhoCanOpen(*sddl);
   if (!others) {
     state.Add(kSectionPolicy, "policy.dacl", CheckResult::kUnknown,
-              "cannot make out who may open " + file + ": \"" + Utf8(*sddl) + "\"");
+              "cannot make out who may open " + file + ": \"" + platform::ToUtf8(*sddl) + "\"");
     return;
   }
   Json openers = Json::Array();
@@ -58,14 +54,14 @@ void CheckPolicyDacl(CheckState& state, const std::string& file, Json& facts) {
   facts.Set("othersCanOpen", openers);
   if (others->empty()) {
     state.Add(kSectionPolicy, "policy.dacl", CheckResult::kOk,
-              "only SYSTEM and Administrators may open it (" + Utf8(*sddl) + ")");
+              "only SYSTEM and Administrators may open it (" + platform::ToUtf8(*sddl) + ")");
     return;
   }
   state.Add(kSectionPolicy, "policy.dacl", CheckResult::kDrift,
             "can also be opened by " + DescribeOpeners(*others) +
                 ": whoever holds it open when the service starts makes it start with both locks "
                 "off; `tarvelctl install --configure-only` secures it (" +
-                Utf8(*sddl) + ")");
+                platform::ToUtf8(*sddl) + ")");
 }
 
 // Makes a local file readable through the installed platform; nullopt after an item that
@@ -115,7 +111,7 @@ void CheckPolicy(CheckState& state) {
   facts.Set("file", policy.file == 0 ? Json() : Json(file));
   facts.Set("complete", policy.complete);
   facts.Set("decrypts", policy.state.has_value());
-  facts.Set("state", policy.state ? Json(Utf8(*policy.state)) : Json());
+  facts.Set("state", policy.state ? Json(platform::ToUtf8(*policy.state)) : Json());
   // A State that cannot be decrypted leaves the guard's flags as they were created: clear.
   state.startupFlags = state.report.startupFlags = policy.locks;
   facts.Set(
@@ -139,7 +135,7 @@ void CheckPolicy(CheckState& state) {
     return;
   }
   state.Add(kSectionPolicy, "policy.decrypts", CheckResult::kOk,
-            "State \"" + Utf8(*policy.state) + "\": start-up flags removable " +
+            "State \"" + platform::ToUtf8(*policy.state) + "\": start-up flags removable " +
                 OnOff(policy.locks.removable) + ", optical " + OnOff(policy.locks.optical) +
                 " (what the file gives; control codes 128-131 can change them while it runs)");
 }

@@ -17,10 +17,6 @@ constexpr std::uint32_t kInteractiveProcess = 0x100;
 constexpr std::uint32_t kAutoStart = 2;
 constexpr std::uint32_t kActionRestart = 1;
 
-std::string Utf8(const std::u16string& text) {
-  return platform::ToUtf8(text);
-}
-
 std::string Hex(std::uint32_t v) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
@@ -91,7 +87,7 @@ void CheckSecurity(CheckState& state, Json& facts) {
               "cannot read the security descriptor: " + state.ErrorText(error));
     return;
   }
-  const std::string sddl = Utf8(sddl16);
+  const std::string sddl = platform::ToUtf8(sddl16);
   facts.Set("dacl", sddl);
   ParsedDacl dacl = ParseDacl(sddl);
   if (!dacl.valid || (!dacl.nullDacl && dacl.entries.empty())) {

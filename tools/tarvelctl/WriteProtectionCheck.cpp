@@ -18,13 +18,10 @@ namespace {
 /// The poll corrects WriteProtect within a second: a difference is looked at again after this.
 constexpr std::uint32_t kWriteProtectSettleMs = 1500;
 
-std::string Utf8(const std::u16string& text) {
-  return platform::ToUtf8(text);
-}
-
 // The tag file's first character as the poll reads it; nullopt after an item saying why not.
 std::optional<std::int32_t> ReadTag(CheckState& state, Json& facts) {
-  const std::string path = JoinLocalPath(*state.directory, Utf8(enforcement::kTagFileName));
+  const std::string path =
+      JoinLocalPath(*state.directory, platform::ToUtf8(enforcement::kTagFileName));
   facts.Set("tagFile", path);
   std::u16string staged = platform::FromUtf8(path);
   if (LocalFileExists(path)) {
@@ -40,7 +37,7 @@ std::optional<std::int32_t> ReadTag(CheckState& state, Json& facts) {
   char16_t text[enforcement::kTagCapacity] = {};
   platform::Current().files->GetPrivateProfileStringW(u"State", u"key", u"0", text,
                                                       enforcement::kTagCapacity, staged.c_str());
-  facts.Set("tagFirstCharacter", Utf8(std::u16string(text, text[0] == 0 ? 0 : 1)));
+  facts.Set("tagFirstCharacter", platform::ToUtf8(std::u16string(text, text[0] == 0 ? 0 : 1)));
   std::int32_t desired = enforcement::TagDigitValue(text[0]);
   facts.Set("desired", desired);
   return desired;

@@ -230,7 +230,7 @@ void AddCheckCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
           ->transform(CLI::CheckedTransformer(formats));
   cmd->add_flag("--json", *json, "The same as --format json")->excludes(format);
   const char* serialsHelp =
-      "Do not read the volumes' device serial numbers (a serial can identify a person's device)";
+      "Leave out the volumes' device serial numbers (a serial can identify a person's device)";
   cmd->add_flag("--no-serials", *noSerials, serialsHelp);
   cmd->callback([request, json, noSerials, &ctx, exitCode] {
     if (*json) request->format = CheckFormat::kJson;

@@ -39,8 +39,8 @@ struct CheckItem {
 
 /// What `check` looks at.
 struct CheckOptions {
-  /// Read each volume's device serial number; false (--no-serials) leaves it unread, for fleets
-  /// that must not collect what can identify a person's device.
+  /// Report each volume's device serial number; false (--no-serials) drops it as soon as the
+  /// descriptor arrives, for fleets that must not collect what can identify a person's device.
   bool serials = true;
   /// The Service section alone (Win32 app detection): no policy file, volume or device is read.
   bool serviceOnly = false;

@@ -98,7 +98,7 @@ void DescribeDevice(const StorageDevice& device, bool serials, Json& facts, std:
                           .Set("busType", device.busType)
                           .Set("vendor", value(device.vendor))
                           .Set("product", value(device.product))
-                          .Set("serial", serials ? value(device.serial) : Json())
+                          .Set("serial", value(device.serial))
                           .Set("removableMedia", device.removableMedia));
   *detail = "device: " + BusTypeName(device.busType) + quoted(device.vendor) +
             quoted(device.product) +
@@ -122,6 +122,8 @@ Observation ObserveLock(CheckState& state, const std::string& letter, const Volu
     std::uint32_t queryError = 0;
     std::optional<StorageDevice> device = QueryStorageDevice(h.get(), &queryError);
     if (device) {
+      // The serial comes in the same answer as the rest; without serials it is dropped at once.
+      if (!state.options.serials) device->serial.reset();
       DescribeDevice(*device, state.options.serials, facts, detail);
     } else {
       *detail = "device: not reported: " + (queryError != 0 ? state.ErrorText(queryError)

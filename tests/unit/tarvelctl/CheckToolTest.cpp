@@ -337,11 +337,6 @@ TEST_F(CheckToolTest, VerdictExitCodeAndJsonForEachKindOfDrift) {
        .reasons = {},
        .evidence = "volume.E: E: a removable drive, to be held locked and dismounted (removable "
                    "lock on); dismounted and held, not locked: an open fails (text of 21 (21))"},
-      {.name = "locked, seen as a sharing violation",
-       .eLocked = false,
-       .openError = platform::kErrorSharingViolation,
-       .reasons = {},
-       .evidence = "held locked: an open is refused (text of 32 (32))"},
       {.name = "service missing",
        .queryError = kErrorServiceDoesNotExist,
        .exitCode = 2,
@@ -392,8 +387,8 @@ TEST_F(CheckToolTest, JsonFactsOfACompliantMachine) {
 }
 
 // What each fleet tool reads: the exit code and the first line, for a compliant machine, a
-// drift, a stopped service and a check that cannot start; standard error stays empty except
-// where a Win32 app is not detected.
+// drift, a stopped service and a check that cannot start (text and JSON: the table above);
+// standard error stays empty except where a Win32 app is not detected.
 TEST_F(CheckToolTest, EachFormatsExitCodeAndFirstLine) {
   const Case compliant{.name = "compliant"};
   const Case drift{.name = "E: released", .eLocked = false, .wpdDisabled = false};
@@ -411,21 +406,15 @@ TEST_F(CheckToolTest, EachFormatsExitCodeAndFirstLine) {
     int exitCode;
     std::string firstLine;  // empty: nothing on standard output
   } rows[] = {
-      {&compliant, "text", 0, "Tarvel Service check: compliant (exit 0)"},
-      {&compliant, "json", 0, "{"},
       {&compliant, "intune", 0, "compliant"},
       {&compliant, "intune-app", 0, detected},
       {&compliant, "configmgr", 0, "Compliant"},
-      {&drift, "text", 1, "Tarvel Service check: drift (exit 1)"},
-      {&drift, "json", 1, "{"},
       {&drift, "intune", 1, "drift: volume.E"},
       {&drift, "intune-app", 0, detected},
       {&drift, "configmgr", 0, "NonCompliant: volume.E"},
       {&stopped, "intune", 1, "drift: service.running volume.E"},
       {&stopped, "intune-app", 1, ""},
       {&stopped, "configmgr", 0, "NonCompliant: service.running volume.E"},
-      {&missing, "text", 2, "Tarvel Service check: cannot tell (exit 2)"},
-      {&missing, "json", 2, "{"},
       {&missing, "intune", 1, "cannot tell: " + unknownIds},
       {&missing, "intune-app", 1, ""},
       {&missing, "configmgr", 0, "Unknown: " + unknownIds},
@@ -482,12 +471,10 @@ TEST_F(CheckToolTest, VolumesNameTheDeviceBehindThem) {
   EXPECT_NE(out.str().find("not locked: an open succeeds\n" + line), std::string::npos)
       << out.str();
   EXPECT_EQ(Run({"check", "--json"}), 1);
-  EXPECT_NE(out.str().find("\"device\": {\n        \"bus\": \"USB\",\n        \"busType\": 7,\n"
-                           "        \"vendor\": \"SanDisk\",\n        \"product\": \"Cruzer "
-                           "Blade\",\n        \"serial\": \"4C530001\",\n        "
-                           "\"removableMedia\": true\n      }"),
-            std::string::npos)
-      << out.str();
+  for (const char* fact : {"\"bus\": \"USB\"", "\"vendor\": \"SanDisk\"",
+                           "\"product\": \"Cruzer Blade\"", "\"serial\": \"4C530001\""}) {
+    EXPECT_NE(out.str().find(fact), std::string::npos) << fact;
+  }
   for (const char* format : {"text", "json"}) {
     EXPECT_EQ(Run({"check", "--no-serials", "--format", format}), 1);
     EXPECT_EQ(out.str().find("4C530001"), std::string::npos) << out.str();
@@ -544,10 +531,6 @@ TEST_F(CheckToolTest, RepairMendsWhatItCanAndNamesWhatItCannot) {
        {},
        1,
        "  policy.file: no DevState.ini or SysSecurity.ini in "},
-      {{.name = "policy that does not decrypt", .policy = PolicyKind::kGarbled, .eLocked = false},
-       {},
-       1,
-       "  policy.decrypts: the State value does not decrypt"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.arrange.name);

@@ -432,8 +432,9 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   return result;
 }
 
-// The device descriptor of a disk, as the storage class driver fills it: as much of the fixed
-// part as the output has room for. Only StorageDeviceProperty with PropertyStandardQuery is known.
+// The device descriptor of a disk, as the storage class driver fills it: the fixed part, then
+// the vendor, product and serial strings, each NUL-terminated, with their offsets; as much of
+// it as the output has room for. Only StorageDeviceProperty with PropertyStandardQuery is known.
 Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint32_t inSize,
                                     void* out, std::uint32_t outSize, std::uint32_t* bytesReturned,
                                     std::uint32_t* error) {
@@ -455,15 +456,24 @@ Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint
     *error = 122;  // ERROR_INSUFFICIENT_BUFFER
     return 0;
   }
-  std::uint8_t descriptor[kStorageDeviceDescriptorSize] = {};
-  PutU32(descriptor + 0, kStorageDeviceDescriptorSize);  // Version
-  PutU32(descriptor + 4, kStorageDeviceDescriptorSize);  // Size
-  descriptor[10] = d.type == kDriveRemovable ? 1 : 0;    // RemovableMedia
-  PutU32(descriptor + kStorageDeviceBusTypeOffset, d.busType);
-  std::uint32_t n =
-      d.busQuery == SimBusQuery::kHeaderOnly ? kHeaderSize : kStorageDeviceDescriptorSize;
+  std::vector<std::uint8_t> descriptor(kStorageDeviceDescriptorSize, 0);
+  descriptor[10] = d.type == kDriveRemovable ? 1 : 0;  // RemovableMedia
+  PutU32(descriptor.data() + kStorageDeviceBusTypeOffset, d.busType);
+  // VendorIdOffset, ProductIdOffset and SerialNumberOffset (ProductRevisionOffset stays 0).
+  const std::pair<std::uint32_t, const std::string*> strings[] = {
+      {12, &d.vendor}, {16, &d.product}, {24, &d.serial}};
+  for (const auto& [field, text] : strings) {
+    if (text->empty()) continue;
+    PutU32(descriptor.data() + field, static_cast<std::uint32_t>(descriptor.size()));
+    descriptor.insert(descriptor.end(), text->begin(), text->end());
+    descriptor.push_back(0);
+  }
+  const auto size = static_cast<std::uint32_t>(descriptor.size());
+  PutU32(descriptor.data() + 0, kStorageDeviceDescriptorSize);  // Version
+  PutU32(descriptor.data() + 4, size);                          // Size
+  std::uint32_t n = d.busQuery == SimBusQuery::kHeaderOnly ? kHeaderSize : size;
   if (outSize < n) n = outSize;
-  std::memcpy(out, descriptor, n);
+  std::memcpy(out, descriptor.data(), n);
   if (bytesReturned != nullptr) *bytesReturned = n;
   return 1;
 }

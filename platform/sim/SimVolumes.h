@@ -40,6 +40,11 @@ struct SimDrive {
   SimFs fileSystem = SimFs::kByType;
   /// Folders the volume is mounted in ("C:\\mnt\\stick\\"), besides its letter if it has one.
   std::vector<std::u16string> mountPoints = {};
+  /// The descriptor's identity strings, after its fixed part; an empty one is left out
+  /// (offset 0), as a device that reports none.
+  std::string vendor{};
+  std::string product{};
+  std::string serial{};
 };
 
 /// One moment at which a volume became openable, or stopped being openable, by another process.

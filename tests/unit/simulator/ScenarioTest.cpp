@@ -73,7 +73,11 @@ TEST(ScenarioTest, MistakesAreRefusedWithTheirLine) {
         Row{"run 100\nat 500 stop", 2, "after the end of the run"},
         Row{"frobnicate", 1, "unknown statement"},
         Row{"drive D fixed bus thunderbolt", 1, "unknown bus 'thunderbolt'"},
-        Row{"at 100 arrive D fixed bus", 1, "expected a bus after 'bus'"}}) {
+        Row{"at 100 arrive D fixed bus", 1, "expected a bus after 'bus'"},
+        Row{"volume {x} removable", 1, "without braces or backslashes"},
+        Row{"volume stick removable\nvolume stick cdrom", 2, "volume stick twice"},
+        Row{"drive E removable fs hpfs", 1, "expected a file system after 'fs'"},
+        Row{"at 100 open", 1, "expected: at MS open|close LETTER|NAME"}}) {
     auto parsed = ParseScenario(row.text);
     ASSERT_TRUE(std::holds_alternative<ScenarioError>(parsed)) << row.text;
     const ScenarioError& e = std::get<ScenarioError>(parsed);

@@ -2,6 +2,7 @@
 #include "guard/VolumeGuard.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "guard/DriveKind.h"
@@ -157,10 +158,7 @@ bool VolumeGuard::Seize(const Kind& k, std::int32_t slot) {
 void VolumeGuard::Retry(const Kind& k, std::int32_t slot) {
   const int letter = k.info[slot].letter;
   Threads().CloseHandle(k.slots[slot]);
-  char16_t path[kVolumePathSize];
-  InitVolumePath(path);
-  AppendDriveLetter(path, letter);
-  const Handle h = OpenVolume(path);
+  const Handle h = OpenIndex(letter);
   Hold(k, slot, h, letter);
   if (h == kInvalidHandleValue) {
     LockFailed(letter, Threads().GetLastError());
@@ -170,15 +168,25 @@ void VolumeGuard::Retry(const Kind& k, std::int32_t slot) {
 }
 
 void VolumeGuard::LockFailed(int letter, std::uint32_t error) {
-  if (letter < 0 || letter >= kDriveCount) return;
+  if (letter < 0 || letter >= kVolumeIndexes) return;
   if (lockTries_[letter] < kMaxLockTries) ++lockTries_[letter];
-  char line[64];
-  std::snprintf(line, sizeof line, "\n(VexService) Lock %c: failed. (err=%lx)",
-                static_cast<char>('A' + letter), static_cast<unsigned long>(error));
-  platform::LogW(platform::FromUtf8(line).c_str());
+  char line[96];
+  std::snprintf(line, sizeof line, " failed. (err=%lx)", static_cast<unsigned long>(error));
+  std::u16string text = u"\n(VexService) Lock ";
+  if (letter < kDriveCount) {
+    text += DriveLetters[letter];
+  } else {
+    text += letterlessNames_[letter - kDriveCount];
+  }
+  text += platform::FromUtf8(line);
+  platform::LogW(text.c_str());
 }
 
 bool VolumeGuard::Held(int letter) const {
+  if (letter >= kDriveCount) {
+    const Handle h = letterlessHandles[letter - kDriveCount];
+    return h != kNullHandle && h != kInvalidHandleValue;
+  }
   for (int i = 0; i < kDriveCount; ++i) {
     for (const auto& [slots, info] :
          {std::pair{removableHandles, removableInfo_}, std::pair{opticalHandles, opticalInfo_}}) {
@@ -192,10 +200,15 @@ bool VolumeGuard::Held(int letter) const {
 
 void VolumeGuard::ForgetTries() {
   std::lock_guard lock(mutex_);
-  for (int i = 0; i < kDriveCount; ++i) {
+  for (int i = 0; i < kVolumeIndexes; ++i) {
     lockTries_[i] = 0;
     internalType_[i] = 0;
   }
+  // Letterless slots that hold nothing only remembered a name.
+  for (int slot = 0; slot < kLetterlessCount; ++slot) {
+    if (!Held(kDriveCount + slot)) DropLetterless(slot);
+  }
+  letterlessFullLogged_ = false;
 }
 
 // A volume admits one lock at a time. A lock just granted on a letter therefore shows that any
@@ -236,6 +249,11 @@ void VolumeGuard::CloseVolumeHandles(std::uint8_t kind) {
       Threads().CloseHandle(opticalHandles[i]);
       opticalHandles[i] = kNullHandle;
     }
+  }
+  for (int slot = 0; slot < kLetterlessCount; ++slot) {
+    if (letterlessHandles[slot] == kNullHandle) continue;
+    const bool match = letterlessKinds_[slot] == kRemovableKind ? removable : optical;
+    if (match) DropLetterless(slot);
   }
   if (removable) {
     removableCount = 0;
@@ -311,6 +329,7 @@ void VolumeGuard::LockPass(SweepFlags flags, bool missingOnly) {
       takeInto(optical, OpticalLock != 0, i);
     }
   }
+  LetterlessPass(flags, true);
 }
 
 void VolumeGuard::TakeMissing(int letter, std::uint32_t type) {
@@ -352,6 +371,14 @@ void VolumeGuard::KeepLocked() {
       }
     }
   }
+  const Kind letterless = Letterless();
+  for (int slot = 0; slot < kLetterlessCount; ++slot) {
+    const SlotInfo& info = letterless.info[slot];
+    const bool blocked = letterlessKinds_[slot] == kRemovableKind ? removable : optical;
+    if (blocked && info.refused && info.letter >= 0 && lockTries_[info.letter] < kMaxLockTries) {
+      Retry(letterless, slot);
+    }
+  }
   for (int i = 0; i < kDriveCount; ++i) {
     if (lockTries_[i] >= kMaxLockTries || Held(i)) continue;
     const std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
@@ -370,6 +397,7 @@ void VolumeGuard::KeepLocked() {
         break;
     }
   }
+  LetterlessPass(kSweepRemovable | kSweepOptical, false);
 }
 
 void VolumeGuard::DropGone(std::uint32_t unitMask) {
@@ -401,6 +429,11 @@ void VolumeGuard::DropGone(std::uint32_t unitMask) {
     }
   }
   for (const Kind& k : kinds) Pack(k);
+  for (int slot = 0; slot < kLetterlessCount; ++slot) {
+    if (Held(kDriveCount + slot) && !VolumeStillPresent(letterlessHandles[slot])) {
+      DropLetterless(slot);
+    }
+  }
 }
 
 bool VolumeGuard::HeldLocked(int letter) {

@@ -8,6 +8,7 @@
 #include "guard/VolumeControl.h"
 #include "platform/RecursiveLock.h"
 #include "platform/Types.h"
+#include "platform/Volumes.h"
 
 namespace guard {
 
@@ -18,6 +19,14 @@ inline constexpr SweepFlags kSweepOptical = 0x10;    ///< optical drives
 
 /// The byte argument of CloseVolumeHandles; any other value selects nothing.
 enum HandleKind : std::uint8_t { kRemovableKind = 0, kOpticalKind = 1, kBothKinds = 2 };
+
+/// How many volumes without a drive letter the guard holds at once, and remembers as internal.
+/// A letterless volume that finds the table full is not held: "Letterless volume table full."
+/// is logged once between two events, and the volume is tried again at the next one.
+inline constexpr int kLetterlessCount = 16;
+/// A volume's index in the guard's per-volume tables: the drive letters first, then the
+/// letterless table's entries.
+inline constexpr int kVolumeIndexes = kDriveCount + kLetterlessCount;
 
 /// Drive classes returned by ClassifyDrive and ClassifyArrival.
 inline constexpr std::int32_t kClassRemovable = 0;
@@ -85,13 +94,17 @@ class VolumeGuard {
   std::int32_t opticalCount = 0;
   platform::Handle removableHandles[kDriveCount] = {};
   platform::Handle opticalHandles[kDriveCount] = {};
+  /// The volumes without a drive letter that the guard holds, of either kind, each by its
+  /// "\\?\Volume{GUID}" path; 0 marks an empty slot.
+  platform::Handle letterlessHandles[kLetterlessCount] = {};
 
  private:
   /// What the guard knows of the handle in one slot, for giving up slots when a kind runs out.
   struct SlotInfo {
     bool locked = false;   ///< its lock request succeeded and no later lock superseded it
     bool refused = false;  ///< its lock was refused; it dismounted the volume and holds it
-    int letter = -1;       ///< the DriveLetters index it was opened on, -1 for none
+    int letter = -1;       ///< the volume's index (a drive letter's, or kDriveCount + a
+                           ///< letterless slot's), -1 for none
   };
   /// One kind's count, slots and bookkeeping.
   struct Kind {
@@ -100,6 +113,8 @@ class VolumeGuard {
     SlotInfo* info;
   };
   Kind KindOf(HandleKind kind);
+  /// The letterless table as a Kind whose count covers every slot (it is never packed).
+  Kind Letterless() { return Kind{letterlessCount_, letterlessHandles, letterlessInfo_}; }
   bool MakeRoom(const Kind& k);
   bool RecordEntry(const Kind& k);
   void Hold(const Kind& k, std::int32_t slot, platform::Handle h, int letter);
@@ -118,6 +133,18 @@ class VolumeGuard {
   /// device no longer answers) and every second handle the guard holds on one letter, keeping
   /// the one that holds a lock; then packs each kind's live entries to the front.
   void DropGone(std::uint32_t unitMask);
+  /// The letterless pass: every volume without a drive letter (found by FindFirstVolumeW, with no
+  /// letter among GetVolumePathNamesForVolumeNameW's paths) that the flags select, the policy
+  /// blocks and no slot holds is taken into the letterless table; pause: the take's 100 ms.
+  void LetterlessPass(SweepFlags flags, bool pause);
+  /// Takes one letterless volume that the pass found.
+  void TakeLetterless(const char16_t* name, SweepFlags flags, bool pause);
+  /// The letterless slot holding that name, or -1.
+  [[nodiscard]] int LetterlessSlot(const char16_t* name) const;
+  /// Empties a letterless slot, closing its handle.
+  void DropLetterless(int slot);
+  /// Opens the volume of an index: "\\.\X:" for a letter, the letterless slot's path.
+  platform::Handle OpenIndex(int index);
   /// Records a failed take of the letter and logs it with the Windows error.
   void LockFailed(int letter, std::uint32_t error);
   /// Packs a kind's entries that hold an open handle to the front of its slots; the count
@@ -129,14 +156,21 @@ class VolumeGuard {
 
   SlotInfo removableInfo_[kDriveCount] = {};
   SlotInfo opticalInfo_[kDriveCount] = {};
+  SlotInfo letterlessInfo_[kLetterlessCount] = {};
+  /// Each letterless slot's volume name ("\\?\Volume{GUID}\"), empty when the slot is free;
+  /// kept with no handle for a volume found internal, so that it is not asked again.
+  char16_t letterlessNames_[kLetterlessCount][platform::kVolumeNameSize] = {};
+  HandleKind letterlessKinds_[kLetterlessCount] = {};
+  std::int32_t letterlessCount_ = kLetterlessCount;  ///< the table's Kind scans every slot
+  bool letterlessFullLogged_ = false;
   /// Whether the latest ClassifyArrival found room for its entry.
   bool arrivalRecorded_ = false;
   /// Failed takes of each letter since its last event.
-  std::uint8_t lockTries_[kDriveCount] = {};
+  std::uint8_t lockTries_[kVolumeIndexes] = {};
   /// The drive type of each letter last found to be an internal disk, 0 for none: the
   /// once-a-second check opens and asks such a disk again only when its type changes or a
   /// device event comes.
-  std::uint32_t internalType_[kDriveCount] = {};
+  std::uint32_t internalType_[kVolumeIndexes] = {};
   platform::RecursiveLock mutex_;
 };
 

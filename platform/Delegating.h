@@ -48,6 +48,23 @@ class Delegating<Volumes, Scope> : public Volumes {
     [[maybe_unused]] Scope scope;
     return inner_.DeviceIoControl(device, code, in, inSize, out, outSize, bytesReturned);
   }
+  Handle FindFirstVolumeW(char16_t* name, std::uint32_t capacity) override {
+    [[maybe_unused]] Scope scope;
+    return inner_.FindFirstVolumeW(name, capacity);
+  }
+  Bool FindNextVolumeW(Handle find, char16_t* name, std::uint32_t capacity) override {
+    [[maybe_unused]] Scope scope;
+    return inner_.FindNextVolumeW(find, name, capacity);
+  }
+  Bool FindVolumeClose(Handle find) override {
+    [[maybe_unused]] Scope scope;
+    return inner_.FindVolumeClose(find);
+  }
+  Bool GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                        std::uint32_t capacity, std::uint32_t* length) override {
+    [[maybe_unused]] Scope scope;
+    return inner_.GetVolumePathNamesForVolumeNameW(volumeName, names, capacity, length);
+  }
   void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override {
     [[maybe_unused]] Scope scope;
     return inner_.GlobalAlloc(flags, bytes);

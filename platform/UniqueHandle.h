@@ -10,6 +10,7 @@
 #include "platform/Registry.h"
 #include "platform/Threads.h"
 #include "platform/Types.h"
+#include "platform/Volumes.h"
 
 namespace platform {
 
@@ -56,6 +57,12 @@ struct FileHandleTraits {
   static Handle Invalid() { return kInvalidHandleValue; }
   static void Close(Handle h) { Current().threads->CloseHandle(h); }
 };
+/// Volume searches from FindFirstVolumeW, closed with FindVolumeClose.
+struct VolumeSearchTraits {
+  static Handle Invalid() { return kInvalidHandleValue; }
+  static void Close(Handle h) { Current().volumes->FindVolumeClose(h); }
+};
+
 /// Registry keys from RegOpenKeyExW and RegCreateKeyExW, closed with RegCloseKey.
 struct RegKeyTraits {
   static Handle Invalid() { return 0; }
@@ -85,6 +92,7 @@ struct CryptKeyTraits {
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueVolumeSearch = UniqueHandle<VolumeSearchTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueDevInfo = UniqueHandle<DevInfoTraits>;
 using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;

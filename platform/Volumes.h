@@ -85,6 +85,11 @@ inline constexpr std::uint32_t kBusTypeUfs = 0x13;
 
 inline constexpr std::uint32_t kGmemZeroInit = 0x40;
 
+/// Capacity of a volume name buffer: "\\?\Volume{" + a 36-character GUID + "}\" and the
+/// terminator.
+inline constexpr std::uint32_t kVolumeNameSize = 50;
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
+
 /// The kernel32 calls that act on volumes. Security attributes, template handles and
 /// OVERLAPPED are always null in this system and so are not parameters.
 class Volumes {
@@ -98,6 +103,16 @@ class Volumes {
   /// Synchronous DeviceIoControl.
   virtual Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize,
                                void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) = 0;
+  /// FindFirstVolumeW: writes the first volume's name ("\\?\Volume{GUID}\") into name, of
+  /// capacity characters; returns the search handle, or INVALID_HANDLE_VALUE.
+  virtual Handle FindFirstVolumeW(char16_t* name, std::uint32_t capacity) = 0;
+  /// FindNextVolumeW: the next volume's name; 0 with ERROR_NO_MORE_FILES after the last.
+  virtual Bool FindNextVolumeW(Handle find, char16_t* name, std::uint32_t capacity) = 0;
+  virtual Bool FindVolumeClose(Handle find) = 0;
+  /// GetVolumePathNamesForVolumeNameW: the volume's drive letters and folder mount points, each
+  /// ending in a backslash and a terminator, the list ending in one more terminator.
+  virtual Bool GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                                std::uint32_t capacity, std::uint32_t* length) = 0;
   /// GlobalAlloc; returns null on failure.
   virtual void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) = 0;
   /// GlobalFree; returns null on success, as Win32 does.

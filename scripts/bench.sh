@@ -149,7 +149,8 @@ declare -A own srv exact hwm rss priv window
 # showing as zero.
 tick_keys=(tick_own_cpu_us tick_own_server_us tick_own_wall_us sleeps50_cpu_us sleeps50_server_us
   tick_whole_cpu_us part_tag_cpu_us part_tag_server_us part_registry_cpu_us part_registry_server_us
-  part_devices_cpu_us part_devices_server_us ticks sleeps_per_tick)
+  part_devices_cpu_us part_devices_server_us part_keeplocked_cpu_us part_keeplocked_server_us ticks
+  sleeps_per_tick)
 
 # measure_build ARCH: the tick bench and the three idle services of that Windows build.
 measure_build() {
@@ -258,6 +259,8 @@ build_rows() {
   row "  its tag file read, CPU + wineserver" "$(part tag)" \
     "its registry read, CPU + wineserver" "$(part registry)"
   row "  its device pass (no WPD class), CPU + server" "$(part devices)" "" ""
+  row "  its lock check, both locks on, CPU + server" "$(part keeplocked)" \
+    "nothing to take: types, volume list" "once a second"
   row "Idle CPU, service process" "$(ms "${own[$a:service]}")" \
     "1 ms poll loop alone / wait only" "$(ms "${own[$a:poll]}") / $(ms "${own[$a:wait]}")"
   row "Idle CPU, its prefix's wineserver" "$(ms "${srv[$a:service]}")" \

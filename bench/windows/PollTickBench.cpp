@@ -186,6 +186,14 @@ int main(int argc, char** argv) {
     accessor.Read();
   });
   const Sample devices = Measure(kPartRounds, [] { enforcement::SwitchPortableDevices(true); });
+  // The once-a-second lock check with both locks on, in its steady state: nothing to take, the
+  // letters asked for their type, the volumes listed, the internal disks remembered.
+  guard::VolumeGuard::RemovableLock = 1;
+  guard::VolumeGuard::OpticalLock = 1;
+  guard::TheVolumeGuard().KeepLocked();
+  const Sample keepLocked = Measure(kPartRounds, [] { guard::TheVolumeGuard().KeepLocked(); });
+  guard::VolumeGuard::RemovableLock = 0;
+  guard::VolumeGuard::OpticalLock = 0;
 
   std::printf("ticks %lld\n", kTicks);
   std::printf("sleeps_per_tick %.1f\n", sleepsPerTick);
@@ -195,6 +203,7 @@ int main(int argc, char** argv) {
   Print("part_tag", tag);
   Print("part_registry", registry);
   Print("part_devices", devices);
+  Print("part_keeplocked", keepLocked);
   std::printf("write_protect %d\n", static_cast<int>(enforcement::CurrentWriteProtect));
   return enforcement::CurrentWriteProtect == 0 ? 0 : 1;
 }

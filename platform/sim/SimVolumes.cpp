@@ -22,8 +22,15 @@ void PutU32(std::uint8_t* at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+// A volume's key: 'A' to 'Z' for a drive letter, 'a' onwards for a volume without one.
 bool IsLetter(char letter) {
-  return letter >= 'A' && letter <= 'Z';
+  return (letter >= 'A' && letter <= 'Z') ||
+         (letter >= 'a' && letter < 'a' + static_cast<int>(SimVolumes::kLetterlessVolumes));
+}
+
+std::size_t IndexOf(char key) {
+  return key <= 'Z' ? static_cast<std::size_t>(key - 'A')
+                    : 26 + static_cast<std::size_t>(key - 'a');
 }
 
 // "X:" for a root name, or '?' when the text is not exactly a letter and a colon.
@@ -42,13 +49,15 @@ char LetterOfVolumePath(const char16_t* path) {
   return LetterOfRoot(path + 4);
 }
 
+constexpr std::u16string_view kGuidPrefix = u"\\\\?\\Volume{";
+
 }  // namespace
 
 void SimVolumes::SetDrive(char letter, SimDrive drive) {
   std::lock_guard lock(core_.Mutex());
   if (!IsLetter(letter)) return;
   // A new device on the letter: handles opened before stay on the one it replaces.
-  drives_[letter - 'A'] = drive;
+  drives_[IndexOf(letter)] = drive;
   Instance& instance = InstanceOf(letter);
   ++instance.device;
   ++instance.mount;
@@ -57,13 +66,13 @@ void SimVolumes::SetDrive(char letter, SimDrive drive) {
 
 SimDrive SimVolumes::Drive(char letter) const {
   std::lock_guard lock(core_.Mutex());
-  return IsLetter(letter) ? drives_[letter - 'A'] : SimDrive{};
+  return IsLetter(letter) ? drives_[IndexOf(letter)] : SimDrive{};
 }
 
 void SimVolumes::RemoveDrive(char letter) {
   std::lock_guard lock(core_.Mutex());
   if (!IsLetter(letter)) return;
-  SimDrive& d = drives_[letter - 'A'];
+  SimDrive& d = drives_[IndexOf(letter)];
   d.type = kDriveNoRootDir;
   d.volumePresent = false;
   d.lockedBy = kNullHandle;
@@ -107,7 +116,7 @@ bool SimVolumes::CloseOtherProcessFile(char letter) {
 bool SimVolumes::Openable(char letter) const {
   std::lock_guard lock(core_.Mutex());
   if (!IsLetter(letter)) return false;
-  const SimDrive& d = drives_[letter - 'A'];
+  const SimDrive& d = drives_[IndexOf(letter)];
   return d.volumePresent && d.type > kDriveNoRootDir && d.lockedBy == kNullHandle &&
          d.dismountedBy == kNullHandle;
 }
@@ -126,7 +135,7 @@ void SimVolumes::Track(char letter) {
 }
 
 bool SimVolumes::OnCurrentMount(const VolumeOpen& open) const {
-  const Instance& instance = instances_[open.letter - 'A'];
+  const Instance& instance = instances_[IndexOf(open.letter)];
   return open.device == instance.device && open.mount == instance.mount;
 }
 
@@ -174,7 +183,60 @@ std::vector<std::pair<std::uint64_t, std::string>> SimVolumes::VolumeEvents() co
 
 void SimVolumes::Note(char letter, const std::string& what) {
   if (!core_.Recording()) return;
-  events_.emplace_back(core_.NowMs(), std::string(1, letter) + ": " + what);
+  events_.emplace_back(core_.NowMs(), Label(letter) + ": " + what);
+}
+
+char SimVolumes::LetterlessKey(const std::string& name) const {
+  std::lock_guard lock(core_.Mutex());
+  for (std::size_t i = 0; i < kLetterlessVolumes; ++i) {
+    if (!name.empty() && names_[i] == name) return static_cast<char>('a' + i);
+  }
+  return '?';
+}
+
+std::string SimVolumes::Label(char key) const {
+  std::lock_guard lock(core_.Mutex());
+  if (key >= 'A' && key <= 'Z') return std::string(1, key);
+  if (!IsLetter(key)) return "?";
+  return names_[IndexOf(key) - 26];
+}
+
+std::u16string SimVolumes::GuidName(char key) const {
+  if (key >= 'A' && key <= 'Z')
+    return std::u16string(kGuidPrefix) + u"drive-" + char16_t(key) + u"}\\";
+  return std::u16string(kGuidPrefix) + FromUtf8(names_[IndexOf(key) - 26]) + u"}\\";
+}
+
+char SimVolumes::KeyOfGuid(std::u16string_view name) const {
+  for (char key = 'A'; key <= 'Z'; ++key) {
+    if (GuidName(key) == name) return key;
+  }
+  for (std::size_t i = 0; i < kLetterlessVolumes; ++i) {
+    const char key = static_cast<char>('a' + i);
+    if (!names_[i].empty() && GuidName(key) == name) return key;
+  }
+  return '?';
+}
+
+char SimVolumes::AddLetterlessVolume(const std::string& name, SimDrive drive) {
+  std::lock_guard lock(core_.Mutex());
+  std::size_t free = kLetterlessVolumes;
+  for (std::size_t i = 0; i < kLetterlessVolumes; ++i) {
+    if (names_[i] == name) {
+      free = i;
+      break;
+    }
+    if (names_[i].empty() && free == kLetterlessVolumes) free = i;
+  }
+  if (free == kLetterlessVolumes || name.empty()) return '?';
+  names_[free] = name;
+  const char key = static_cast<char>('a' + free);
+  drives_[IndexOf(key)] = std::move(drive);
+  Instance& instance = InstanceOf(key);
+  ++instance.device;
+  ++instance.mount;
+  Track(key);
+  return key;
 }
 
 std::size_t SimVolumes::LiveBlocks() const {
@@ -188,25 +250,28 @@ std::size_t SimVolumes::BlocksAllocated() const {
 }
 
 std::uint32_t SimVolumes::DiskNumber(const SimDrive& d, char letter) {
-  return d.disk != 0 ? d.disk : 100 + static_cast<std::uint32_t>(letter - 'A');
+  return d.disk != 0 ? d.disk : 100 + static_cast<std::uint32_t>(IndexOf(letter));
 }
 
 std::uint32_t SimVolumes::DiskNumberOf(char letter) const {
   std::lock_guard lock(core_.Mutex());
-  return IsLetter(letter) ? DiskNumber(drives_[letter - 'A'], letter) : 0;
+  return IsLetter(letter) ? DiskNumber(drives_[IndexOf(letter)], letter) : 0;
 }
 
 SimDrive* SimVolumes::DriveOf(char letter) {
-  return IsLetter(letter) ? &drives_[letter - 'A'] : nullptr;
+  return IsLetter(letter) ? &drives_[IndexOf(letter)] : nullptr;
 }
 
 std::uint32_t SimVolumes::GetDriveTypeW(const char16_t* rootName) {
   SimCall call = core_.Enter();
   char letter = LetterOfRoot(rootName);
+  if (letter == '?' && rootName != nullptr) letter = KeyOfGuid(rootName);
   SimDrive* d = DriveOf(letter);
   std::uint32_t type = d == nullptr ? kDriveNoRootDir : d->type;
-  call.Record(
-      [&] { return "GetDriveTypeW " + std::string(1, letter) + ": -> " + std::to_string(type); });
+  call.Record([&] {
+    return "GetDriveTypeW " + Label(letter) + (letter <= 'Z' ? ": -> " : " -> ") +
+           std::to_string(type);
+  });
   return type;
 }
 
@@ -219,6 +284,8 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
            std::to_string(flags);
   });
   char letter = LetterOfVolumePath(path);
+  // A volume without a letter opens by its name without the trailing backslash.
+  if (letter == '?' && path != nullptr) letter = KeyOfGuid(std::u16string(path) + u"\\");
   auto fail = [&](std::uint32_t error) {
     SimCore::SetLastError(error);
     call.Record([] { return " -> INVALID_HANDLE_VALUE"; });
@@ -231,7 +298,7 @@ Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::
   }
   if (disposition != kOpenExisting) return fail(kErrorInvalidParameter);
   if (std::uint32_t error = Admit(letter, *d); error != 0) return fail(error);
-  Handle h = core_.OpenHandle(HandleEntry{"volume", std::string(1, letter) + ":"},
+  Handle h = core_.OpenHandle(HandleEntry{"volume", Label(letter) + (letter <= 'Z' ? ":" : "")},
                               [this](Handle closed) { OnClose(closed); });
   const Instance& instance = InstanceOf(letter);
   volumeHandles_[h] = VolumeOpen{letter, instance.device, instance.mount};
@@ -372,14 +439,15 @@ Bool SimVolumes::DeviceIoControl(Handle device, std::uint32_t code, void* in, st
   rec.result = result;
   if (keep) ioctls_.push_back(rec);
   call.Record([&] {
-    return "DeviceIoControl " + std::string(1, rec.letter) + ": " + HexText(code) + " -> " +
+    return "DeviceIoControl " + Label(rec.letter) + ": " + HexText(code) + " -> " +
            std::to_string(result);
   });
   return result;
 }
 
-// The device descriptor of a disk, as the storage class driver fills it: as much of the fixed
-// part as the output has room for. Only StorageDeviceProperty with PropertyStandardQuery is known.
+// The device descriptor of a disk, as the storage class driver fills it: the fixed part, then
+// the vendor, product and serial strings, each NUL-terminated, with their offsets; as much of
+// it as the output has room for. Only StorageDeviceProperty with PropertyStandardQuery is known.
 Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint32_t inSize,
                                     void* out, std::uint32_t outSize, std::uint32_t* bytesReturned,
                                     std::uint32_t* error) {
@@ -401,22 +469,22 @@ Bool SimVolumes::AnswerStorageQuery(const SimDrive& d, const void* in, std::uint
     *error = 122;  // ERROR_INSUFFICIENT_BUFFER
     return 0;
   }
-  // The fixed part, then the identity strings it points at, each NUL-terminated.
-  std::vector<std::uint8_t> descriptor(kStorageDeviceDescriptorSize);
-  auto appendString = [&](std::uint32_t field, const std::string& text) {
-    if (text.empty()) return;
-    PutU32(descriptor.data() + field, static_cast<std::uint32_t>(descriptor.size()));
-    descriptor.insert(descriptor.end(), text.begin(), text.end());
-    descriptor.push_back(0);
-  };
-  appendString(kStorageDeviceVendorIdOffset, d.vendor);
-  appendString(kStorageDeviceProductIdOffset, d.product);
-  const auto size = static_cast<std::uint32_t>(descriptor.size());
-  PutU32(descriptor.data() + 0, kStorageDeviceDescriptorSize);  // Version
-  PutU32(descriptor.data() + 4, size);                          // Size
+  std::vector<std::uint8_t> descriptor(kStorageDeviceDescriptorSize, 0);
   descriptor[kStorageDeviceRemovableMediaOffset] =
       d.type == kDriveRemovable || d.removableMedia ? 1 : 0;
   PutU32(descriptor.data() + kStorageDeviceBusTypeOffset, d.busType);
+  // VendorIdOffset, ProductIdOffset and SerialNumberOffset (ProductRevisionOffset stays 0).
+  const std::pair<std::uint32_t, const std::string*> strings[] = {
+      {12, &d.vendor}, {16, &d.product}, {24, &d.serial}};
+  for (const auto& [field, text] : strings) {
+    if (text->empty()) continue;
+    PutU32(descriptor.data() + field, static_cast<std::uint32_t>(descriptor.size()));
+    descriptor.insert(descriptor.end(), text->begin(), text->end());
+    descriptor.push_back(0);
+  }
+  const auto size = static_cast<std::uint32_t>(descriptor.size());
+  PutU32(descriptor.data() + 0, kStorageDeviceDescriptorSize);  // Version
+  PutU32(descriptor.data() + 4, size);                          // Size
   std::uint32_t n = d.busQuery == SimBusQuery::kHeaderOnly      ? kHeaderSize
                     : d.busQuery == SimBusQuery::kFixedPartOnly ? kStorageDeviceDescriptorSize
                                                                 : size;
@@ -453,6 +521,71 @@ Bool SimVolumes::AnswerHotplugOrNumber(const SimDrive& d, char letter, std::uint
     PutU32(o + 8, 1);  // PartitionNumber
   }
   if (bytesReturned != nullptr) *bytesReturned = size;
+  return 1;
+}
+
+Handle SimVolumes::FindFirstVolumeW(char16_t* name, std::uint32_t capacity) {
+  std::lock_guard lock(core_.Mutex());
+  Handle find = core_.OpenHandle(HandleEntry{"volumesearch", "volumes"},
+                                 [this](Handle closed) { searches_.erase(closed); });
+  searches_[find] = 0;
+  if (FindNextVolumeW(find, name, capacity) != 0) return find;
+  const std::uint32_t error = SimCore::GetLastError();
+  core_.CloseHandle(find);
+  SimCore::SetLastError(error);
+  return kInvalidHandleValue;
+}
+
+Bool SimVolumes::FindNextVolumeW(Handle find, char16_t* name, std::uint32_t capacity) {
+  SimCall call = core_.Enter();
+  auto it = searches_.find(find);
+  if (it == searches_.end()) {
+    SimCore::SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  // Every present volume, those with a letter included, in a fixed order.
+  for (std::size_t& next = it->second; next < drives_.size(); ++next) {
+    const char key = next < 26 ? static_cast<char>('A' + next) : static_cast<char>('a' + next - 26);
+    if (!drives_[next].volumePresent || drives_[next].type <= kDriveNoRootDir) continue;
+    const std::u16string volume = GuidName(key);
+    ++next;
+    if (volume.size() + 1 > capacity) {
+      SimCore::SetLastError(206);  // ERROR_FILENAME_EXCED_RANGE
+      return 0;
+    }
+    std::copy(volume.begin(), volume.end(), name);
+    name[volume.size()] = 0;
+    call.Record([&] { return "FindNextVolumeW -> " + ToUtf8(volume); });
+    return 1;
+  }
+  SimCore::SetLastError(kErrorNoMoreFiles);
+  return 0;
+}
+
+Bool SimVolumes::FindVolumeClose(Handle find) {
+  return core_.CloseHandle(find) ? 1 : 0;
+}
+
+Bool SimVolumes::GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                                  std::uint32_t capacity, std::uint32_t* length) {
+  SimCall call = core_.Enter();
+  const char key = volumeName == nullptr ? '?' : KeyOfGuid(volumeName);
+  SimDrive* d = DriveOf(key);
+  if (d == nullptr || !d->volumePresent) {
+    SimCore::SetLastError(kErrorFileNotFound);
+    return 0;
+  }
+  std::u16string list;
+  if (key <= 'Z') list += std::u16string{char16_t(key), u':', u'\\', 0};
+  for (const std::u16string& folder : d->mountPoints) list += folder + u'\0';
+  list += u'\0';
+  if (length != nullptr) *length = static_cast<std::uint32_t>(list.size());
+  if (names == nullptr || list.size() > capacity) {
+    SimCore::SetLastError(kErrorMoreDataCode);
+    return 0;
+  }
+  std::copy(list.begin(), list.end(), names);
+  call.Record([&] { return "GetVolumePathNamesForVolumeNameW " + Label(key) + " -> 1"; });
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Volumes.h"
@@ -39,6 +40,13 @@ struct SimDrive {
   /// with ERROR_NOT_READY.
   Handle dismountedBy = kNullHandle;
   SimFs fileSystem = SimFs::kByType;
+  /// Folders the volume is mounted in ("C:\\mnt\\stick\\"), besides its letter if it has one.
+  std::vector<std::u16string> mountPoints = {};
+  /// The descriptor's identity strings, after its fixed part; an empty one is left out
+  /// (offset 0), as a device that reports none.
+  std::string vendor{};
+  std::string product{};
+  std::string serial{};
   /// STORAGE_HOTPLUG_INFO.DeviceHotplug: the device's removal policy is ExpectSurpriseRemoval (a
   /// disk in a Thunderbolt or USB4 enclosure, or behind a hot-pluggable PCIe slot).
   bool deviceHotplug = false;
@@ -46,10 +54,8 @@ struct SimDrive {
   /// is not removable; a removable drive always does.
   bool removableMedia = false;
   bool hotplugQueryFails = false;  ///< IOCTL_STORAGE_GET_HOTPLUG_INFO fails (invalid function)
-  std::string vendor{};            ///< the descriptor's vendor string; none when empty
-  std::string product{};           ///< the descriptor's product string; none when empty
   /// STORAGE_DEVICE_NUMBER.DeviceNumber of the disk the volume lies on; 0 for a disk of its own,
-  /// numbered 100 plus the letter's index.
+  /// numbered 100 plus the volume's index (A: 0, the volumes without a letter after Z:).
   std::uint32_t disk = 0;
   bool diskNumberFails = false;  ///< IOCTL_STORAGE_GET_DEVICE_NUMBER fails (a spanned volume)
 };
@@ -87,6 +93,20 @@ class SimVolumes final : public Volumes {
  public:
   explicit SimVolumes(SimCore& core) : core_(core) {}
 
+  /// How many volumes without a drive letter the machine can have.
+  static constexpr std::size_t kLetterlessVolumes = 20;
+
+  /// Puts a new device on a volume with no drive letter, named "\\?\Volume{name}\". Returns
+  /// the key that stands for it in the calls below that take a letter ('a' onwards), or '?' when
+  /// the machine has no room for it.
+  char AddLetterlessVolume(const std::string& name, SimDrive drive);
+  /// The key of the volume without a letter of that name, or '?'.
+  [[nodiscard]] char LetterlessKey(const std::string& name) const;
+  /// "E" for a letter, the name of a volume without one.
+  [[nodiscard]] std::string Label(char key) const;
+  /// "\\?\Volume{...}\" of the volume the key stands for.
+  [[nodiscard]] std::u16string GuidName(char key) const;
+
   /// Puts a new device on letter 'A' to 'Z' (handles opened before stay on the device it
   /// replaces, and reach nothing).
   void SetDrive(char letter, SimDrive drive);
@@ -111,7 +131,7 @@ class SimVolumes final : public Volumes {
   /// closed)", "E: mounted afresh", "E: file opened by another process". Changes of Openable
   /// are in ExposureLog.
   [[nodiscard]] std::vector<std::pair<std::uint64_t, std::string>> VolumeEvents() const;
-  /// The disk number the letter's volume reports (IOCTL_STORAGE_GET_DEVICE_NUMBER).
+  /// The disk number the volume reports (IOCTL_STORAGE_GET_DEVICE_NUMBER), by its key.
   [[nodiscard]] std::uint32_t DiskNumberOf(char letter) const;
   /// GlobalAlloc blocks not yet freed.
   [[nodiscard]] std::size_t LiveBlocks() const;
@@ -122,6 +142,11 @@ class SimVolumes final : public Volumes {
                      std::uint32_t disposition, std::uint32_t flags) override;
   Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
                        std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+  Handle FindFirstVolumeW(char16_t* name, std::uint32_t capacity) override;
+  Bool FindNextVolumeW(Handle find, char16_t* name, std::uint32_t capacity) override;
+  Bool FindVolumeClose(Handle find) override;
+  Bool GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                        std::uint32_t capacity, std::uint32_t* length) override;
   void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override;
   void* GlobalFree(void* block) override;
 
@@ -142,7 +167,11 @@ class SimVolumes final : public Volumes {
 
   SimDrive* DriveOf(char letter);
   static std::uint32_t DiskNumber(const SimDrive& d, char letter);
-  Instance& InstanceOf(char letter) { return instances_[letter - 'A']; }
+  Instance& InstanceOf(char letter) {
+    return instances_[letter <= 'Z' ? letter - 'A' : 26 + letter - 'a'];
+  }
+  /// The key of the volume with that name (trailing backslash included), or '?'.
+  [[nodiscard]] char KeyOfGuid(std::u16string_view name) const;
   [[nodiscard]] bool OnCurrentMount(const VolumeOpen& open) const;
   /// The opens on the volume's current mount other than the given handle.
   [[nodiscard]] int OtherOpens(char letter, Handle except) const;
@@ -163,8 +192,10 @@ class SimVolumes final : public Volumes {
   void Track(char letter);
 
   SimCore& core_;
-  std::array<SimDrive, 26> drives_{};
-  std::array<Instance, 26> instances_{};
+  std::array<SimDrive, 26 + kLetterlessVolumes> drives_{};
+  std::array<Instance, 26 + kLetterlessVolumes> instances_{};
+  std::array<std::string, kLetterlessVolumes> names_{};
+  std::map<Handle, std::size_t> searches_;  ///< FindFirstVolumeW handles and their next index
   std::map<Handle, VolumeOpen> volumeHandles_;
   std::map<std::uint64_t, VolumeOpen> otherOpens_;
   std::uint64_t nextOtherOpen_ = 1;

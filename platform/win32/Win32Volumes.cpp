@@ -48,6 +48,26 @@ Bool Win32Volumes::DeviceIoControl(Handle device, std::uint32_t code, void* in,
   return ok;
 }
 
+Handle Win32Volumes::FindFirstVolumeW(char16_t* name, std::uint32_t capacity) {
+  return FromH(::FindFirstVolumeW(W(name), capacity));
+}
+
+Bool Win32Volumes::FindNextVolumeW(Handle find, char16_t* name, std::uint32_t capacity) {
+  return ::FindNextVolumeW(H(find), W(name), capacity);
+}
+
+Bool Win32Volumes::FindVolumeClose(Handle find) {
+  return ::FindVolumeClose(H(find));
+}
+
+Bool Win32Volumes::GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                                    std::uint32_t capacity, std::uint32_t* length) {
+  DWORD returned = 0;
+  BOOL ok = ::GetVolumePathNamesForVolumeNameW(W(volumeName), W(names), capacity, &returned);
+  if (length != nullptr) *length = returned;
+  return ok;
+}
+
 void* Win32Volumes::GlobalAlloc(std::uint32_t flags, std::size_t bytes) {
   return reinterpret_cast<void*>(::GlobalAlloc(flags, bytes));
 }

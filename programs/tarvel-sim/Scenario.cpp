@@ -51,10 +51,22 @@ char Letter(const std::string& word) {
 
 // "drive E fixed [ata] [openfails] [busy] [bus BUS] [fs FS] [hotplug] [removablemedia]
 // [thunderbolt] [vm] [disk N]" and "arrive E fixed ..." share this tail.
-DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
-  if (w.size() < at + 2) throw Refused{"expected a drive letter and a type"};
+DriveSpec Drive(const std::vector<std::string>& w, std::size_t at, bool letterless = false) {
+  if (w.size() < at + 2) {
+    throw Refused{letterless ? "expected a volume name and a type"
+                             : "expected a drive letter and a type"};
+  }
   DriveSpec d;
-  d.letter = Letter(w[at]);
+  if (letterless) {
+    d.letter = 0;
+    d.name = w[at];
+    if (d.name.size() < 2 || d.name.size() > 36 ||
+        d.name.find_first_of("{}\\") != std::string::npos) {
+      throw Refused{"a volume name is 2 to 36 characters, without braces or backslashes"};
+    }
+  } else {
+    d.letter = Letter(w[at]);
+  }
   auto type = kDriveTypes.find(w[at + 1]);
   if (type == kDriveTypes.end()) {
     throw Refused{"unknown drive type '" + w[at + 1] +
@@ -78,6 +90,9 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
         for (const auto& [name, value] : kBusTypes) names += name + ", ";
         throw Refused{"unknown bus '" + w[i] + "' (" + names + "queryfails)"};
       }
+    } else if (w[i] == "folder") {
+      if (++i == w.size()) throw Refused{"expected a folder after 'folder' (C:\\mnt\\stick)"};
+      d.folders.push_back(w[i]);
     } else if (w[i] == "busy") {
       d.busy = true;
     } else if (w[i] == "hotplug") {
@@ -102,8 +117,8 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at) {
       d.fileSystem = w[i];
     } else {
       throw Refused{"unknown drive option '" + w[i] +
-                    "' (ata, openfails, busy, bus BUS, fs FS, hotplug, removablemedia, "
-                    "thunderbolt, vm, disk N)"};
+                    "' (ata, openfails, busy, folder PATH, bus BUS, fs FS, hotplug, "
+                    "removablemedia, thunderbolt, vm, disk N)"};
     }
   }
   return d;
@@ -131,6 +146,16 @@ void Expect(const std::vector<std::string>& w, std::size_t n, const char* form) 
   if (w.size() != n) throw Refused{std::string("expected: ") + form};
 }
 
+// A one-character word is a drive letter; a longer one names a volume without a letter.
+void SetLetterOrName(DriveSpec& d, const std::string& word) {
+  if (word.size() == 1) {
+    d.letter = Letter(word);
+  } else {
+    d.letter = 0;
+    d.name = word;
+  }
+}
+
 Event ParseEvent(const std::vector<std::string>& w, std::string_view line) {
   if (w.size() < 3) throw Refused{"expected: at MS EVENT ..."};
   Event e;
@@ -139,14 +164,17 @@ Event ParseEvent(const std::vector<std::string>& w, std::string_view line) {
   if (what == "arrive") {
     e.kind = Event::Kind::Arrive;
     e.drive = Drive(w, 3);
+  } else if (what == "volume") {
+    e.kind = Event::Kind::AppearLetterless;
+    e.drive = Drive(w, 3, true);
   } else if (what == "remove") {
-    Expect(w, 4, "at MS remove LETTER");
+    Expect(w, 4, "at MS remove LETTER|NAME");
     e.kind = Event::Kind::Remove;
-    e.drive.letter = Letter(w[3]);
+    SetLetterOrName(e.drive, w[3]);
   } else if (what == "open" || what == "close") {
-    Expect(w, 4, "at MS open|close LETTER");
+    Expect(w, 4, "at MS open|close LETTER|NAME");
     e.kind = what == "open" ? Event::Kind::OpenFile : Event::Kind::CloseFile;
-    e.drive.letter = Letter(w[3]);
+    SetLetterOrName(e.drive, w[3]);
   } else if (what == "control") {
     Expect(w, 4, "at MS control CODE");
     e.kind = Event::Kind::Control;
@@ -167,7 +195,8 @@ Event ParseEvent(const std::vector<std::string>& w, std::string_view line) {
     e.kind = Event::Kind::PostClose;
   } else {
     throw Refused{"unknown event '" + what +
-                  "' (arrive, remove, open, close, control, stop, tag, write-protect, post-close)"};
+                  "' (arrive, volume, remove, open, close, control, stop, tag, write-protect, "
+                  "post-close)"};
   }
   return e;
 }
@@ -187,10 +216,13 @@ void ParseLine(Scenario& s, std::string_view fullLine) {
   std::vector<std::string> w = Words(line);
   if (w.empty()) return;
   const std::string& key = w[0];
-  if (key == "drive") {
-    DriveSpec d = Drive(w, 1);
+  if (key == "drive" || key == "volume") {
+    DriveSpec d = Drive(w, 1, key == "volume");
     for (const DriveSpec& other : s.drives) {
-      if (other.letter == d.letter) throw Refused{std::string("drive ") + d.letter + " twice"};
+      if (d.letter != 0 && other.letter == d.letter) {
+        throw Refused{std::string("drive ") + d.letter + " twice"};
+      }
+      if (d.letter == 0 && other.name == d.name) throw Refused{"volume " + d.name + " twice"};
     }
     s.drives.push_back(d);
   } else if (key == "policy") {
@@ -234,7 +266,8 @@ void ParseLine(Scenario& s, std::string_view fullLine) {
   } else {
     throw Refused{
         "unknown statement '" + key +
-        "' (drive, policy, policy-file, tag, write-protect, wpd, not-a-service, run, at)"};
+        "' (drive, volume, policy, policy-file, tag, write-protect, wpd, not-a-service, run, "
+        "at)"};
   }
 }
 

@@ -12,7 +12,8 @@ namespace simulator {
 
 /// One drive letter of the simulated machine.
 struct DriveSpec {
-  char letter = 'A';
+  char letter = 'A';  ///< 0 for a volume without a drive letter
+  std::string name;   ///< a volume without a letter: what stands for its GUID
   std::uint32_t type = 1;
   bool answersAta = false;
   bool openFails = false;
@@ -28,6 +29,7 @@ struct DriveSpec {
   /// Another process holds a file open on it from the moment it appears (as Explorer or a
   /// user's program would), until an "at MS close" closes it.
   bool busy = false;
+  std::vector<std::string> folders;  ///< folders it is mounted in ("C:\\mnt\\stick")
 };
 
 /// The scenario name of a STORAGE_BUS_TYPE value ("nvme"), or null for one without a name.
@@ -41,7 +43,17 @@ struct PortableDeviceSpec {
 
 /// Something that happens at a virtual time.
 struct Event {
-  enum class Kind { Arrive, Remove, Control, Tag, WriteProtect, PostClose, OpenFile, CloseFile };
+  enum class Kind {
+    Arrive,
+    Remove,
+    Control,
+    Tag,
+    WriteProtect,
+    PostClose,
+    OpenFile,
+    CloseFile,
+    AppearLetterless,  ///< a volume without a letter appears; no broadcast names it
+  };
   std::uint64_t atMs = 0;
   Kind kind = Kind::Control;
   DriveSpec drive;  ///< Arrive: the drive that appears; Remove, OpenFile, CloseFile: its letter

@@ -80,6 +80,11 @@ platform::sim::SimDrive SimDriveOf(const DriveSpec& spec) {
                  : spec.fileSystem == "ntfs" ? SimFs::kNtfs
                  : spec.fileSystem == "cdfs" ? SimFs::kCdfs
                                              : SimFs::kByType;
+  for (const std::string& folder : spec.folders) {
+    std::u16string path = platform::FromUtf8(folder);
+    if (path.empty() || path.back() != u'\\') path += u'\\';
+    d.mountPoints.push_back(path);
+  }
   return d;
 }
 
@@ -120,14 +125,32 @@ std::optional<std::vector<std::uint8_t>> PolicyFileBytes(const std::u16string& s
   return bytes;
 }
 
+// "E:" for a drive letter, the name of a volume without one.
+std::string Shown(const DriveSpec& d) {
+  return d.letter != 0 ? std::string(1, d.letter) + ":" : d.name;
+}
+
+// The machine's key for the drive or volume the spec names ('?' for none).
+char KeyOf(platform::sim::SimMachine& sim, const DriveSpec& d) {
+  return d.letter != 0 ? d.letter : sim.volumes.LetterlessKey(d.name);
+}
+
+// Puts the drive on its letter, or the volume without a letter on the machine; its key.
+char PutVolume(platform::sim::SimMachine& sim, const DriveSpec& d) {
+  if (d.letter == 0) return sim.volumes.AddLetterlessVolume(d.name, SimDriveOf(d));
+  sim.volumes.SetDrive(d.letter, SimDriveOf(d));
+  return d.letter;
+}
+
 // Builds the machine the scenario describes. Returns an error text when a file cannot be made.
 std::string BuildMachine(platform::sim::SimMachine& sim, const Scenario& s) {
   for (const DriveSpec& d : s.drives) {
-    sim.volumes.SetDrive(d.letter, SimDriveOf(d));
+    const char key = PutVolume(sim, d);
+    if (key == '?') return "no room on the machine for volume " + d.name;
     if (d.busy) {
       std::uint64_t id = 0;
-      if (sim.volumes.OpenOtherProcessFile(d.letter, &id) != 0) {
-        return std::string("cannot open a file on ") + d.letter + ":";
+      if (sim.volumes.OpenOtherProcessFile(key, &id) != 0) {
+        return "cannot open a file on " + Shown(d);
       }
     }
   }
@@ -167,7 +190,11 @@ std::string Describe(const Event& e) {
              (e.drive.busy ? ", a file on it held open by another process" : "");
     }
     case Event::Kind::Remove:
-      return std::string("remove ") + e.drive.letter + ":";
+      return "remove " + Shown(e.drive);
+    case Event::Kind::AppearLetterless:
+      return "volume " + e.drive.name +
+             " appears, with no drive letter: " + TypeName(e.drive.type) +
+             (e.drive.busy ? ", a file on it held open" : "");
     case Event::Kind::Control:
       return "control " + std::to_string(e.code);
     case Event::Kind::Tag:
@@ -191,8 +218,10 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
     platform::Handle window =
         sim.windowing.FindWindowW(platform::kNotifyWindowClass, platform::kServiceName);
     if (window == platform::kNullHandle) return "no notification window to send it to";
+    // A volume without a letter is named by no bit of the mask.
+    const std::uint32_t mask = letter >= 'A' && letter <= 'Z' ? 1u << (letter - 'A') : 0;
     platform::DevBroadcastVolume volume{sizeof(platform::DevBroadcastVolume),
-                                        platform::kDbtDevtypVolume, 0, 1u << (letter - 'A'), 0};
+                                        platform::kDbtDevtypVolume, 0, mask, 0};
     std::intptr_t result = 0;
     if (!sim.windowing.SendMessageW(window, platform::kWmDeviceChange, event,
                                     reinterpret_cast<std::intptr_t>(&volume), &result)) {
@@ -209,9 +238,21 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
       }
       return broadcast(platform::kDbtDeviceArrival, e.drive.letter);
     }
-    case Event::Kind::Remove:
-      sim.volumes.RemoveDrive(e.drive.letter);
-      return broadcast(platform::kDbtDeviceRemoveComplete, e.drive.letter);
+    case Event::Kind::Remove: {
+      const char key = KeyOf(sim, e.drive);
+      if (key == '?') return "no such volume";
+      sim.volumes.RemoveDrive(key);
+      return broadcast(platform::kDbtDeviceRemoveComplete, key);
+    }
+    case Event::Kind::AppearLetterless: {
+      const char key = PutVolume(sim, e.drive);
+      if (key == '?') return "no room on the machine for another volume";
+      std::uint64_t id = 0;
+      if (e.drive.busy && sim.volumes.OpenOtherProcessFile(key, &id) != 0) {
+        return "the other process's file could not be opened";
+      }
+      return "";
+    }
     case Event::Kind::Control:
       return sim.service.SendControl(e.code) ? "" : "no control handler took the code";
     case Event::Kind::Tag:
@@ -223,12 +264,13 @@ std::string Deliver(platform::sim::SimMachine& sim, const Event& e) {
       return "";
     case Event::Kind::OpenFile: {
       std::uint64_t id = 0;
-      std::uint32_t error = sim.volumes.OpenOtherProcessFile(e.drive.letter, &id);
+      std::uint32_t error = sim.volumes.OpenOtherProcessFile(KeyOf(sim, e.drive), &id);
       return error == 0 ? "" : "the open failed with error " + std::to_string(error);
     }
     case Event::Kind::CloseFile:
-      return sim.volumes.CloseOtherProcessFile(e.drive.letter) ? ""
-                                                               : "no file of another process open";
+      return sim.volumes.CloseOtherProcessFile(KeyOf(sim, e.drive))
+                 ? ""
+                 : "no file of another process open";
     case Event::Kind::PostClose: {
       platform::Handle window =
           sim.windowing.FindWindowW(platform::kNotifyWindowClass, platform::kServiceName);
@@ -326,7 +368,7 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
       ++i;
       continue;
     }
-    effects.emplace_back(change.atMs, std::string("   ") + change.letter +
+    effects.emplace_back(change.atMs, "   " + sim.volumes.Label(change.letter) +
                                           (change.openable ? ": openable by other processes"
                                                            : ": closed to other processes"));
   }
@@ -362,16 +404,28 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& [ms, text] : all) out.timeline.push_back("[" + Seconds(ms) + "] " + text);
 
-  for (char c = 'A'; c <= 'Z'; ++c) {
+  std::string keys;
+  for (char c = 'A'; c <= 'Z'; ++c) keys += c;
+  for (std::size_t i = 0; i < platform::sim::SimVolumes::kLetterlessVolumes; ++i) {
+    keys += static_cast<char>('a' + i);
+  }
+  for (char c : keys) {
     platform::sim::SimDrive d = sim.volumes.Drive(c);
-    bool named = std::any_of(s.drives.begin(), s.drives.end(),
-                             [c](const DriveSpec& x) { return x.letter == c; }) ||
-                 std::any_of(s.events.begin(), s.events.end(), [c](const Event& e) {
-                   return e.kind == Event::Kind::Arrive && e.drive.letter == c;
-                 });
+    const std::string label = sim.volumes.Label(c);
+    const bool letterless = c > 'Z';
+    bool named =
+        std::any_of(
+            s.drives.begin(), s.drives.end(),
+            [&](const DriveSpec& x) { return letterless ? x.name == label : x.letter == c; }) ||
+        std::any_of(s.events.begin(), s.events.end(), [&](const Event& e) {
+          return (e.kind == Event::Kind::Arrive || e.kind == Event::Kind::AppearLetterless) &&
+                 (letterless ? e.drive.name == label : e.drive.letter == c);
+        });
     if (!named && !d.volumePresent) continue;
+    if (letterless && label.empty()) continue;
     DriveOutcome drive;
     drive.letter = c;
+    drive.name = letterless ? label : label + ":";
     drive.type = d.type;
     drive.bus = BusText(d);
     drive.mounted = d.mounted;
@@ -468,7 +522,7 @@ void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
   for (const DriveOutcome& d : outcome.drives) {
     char line[160];
     std::snprintf(
-        line, sizeof line, "  %c:     %-10s %-5s %-20s %-11s %s", d.letter, TypeName(d.type),
+        line, sizeof line, "  %-6s %-10s %-5s %-20s %-11s %s", d.name.c_str(), TypeName(d.type),
         d.type <= 1 ? "-" : d.fileSystem.c_str(), d.bus.empty() ? "-" : d.bus.c_str(),
         d.type <= 1 ? "-" : (d.mounted ? "mounted" : "dismounted"), d.locked ? "locked" : "-");
     out << line;
@@ -486,7 +540,7 @@ void PrintOutcome(const RunOutcome& outcome, std::ostream& out) {
   for (const DriveOutcome& d : outcome.drives) {
     if (!d.blockedKind) continue;
     anyBlocked = true;
-    out << "    " << d.letter << ": " << d.exposedMs << " ms";
+    out << "    " << d.name << " " << d.exposedMs << " ms";
     for (const auto& [from, to] : d.openable) {
       out << (&from == &d.openable.front().first ? " (" : ", ") << Trimmed(from) << "-"
           << Trimmed(to);

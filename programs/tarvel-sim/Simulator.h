@@ -16,7 +16,8 @@ namespace simulator {
 
 /// One drive letter at the end of a run.
 struct DriveOutcome {
-  char letter = 'A';
+  char letter = 'A';  ///< the machine's key: 'A' to 'Z', 'a' onwards for a volume without a letter
+  std::string name;   ///< "E:", or the name of a volume without a letter
   std::uint32_t type = 1;
   std::string bus;  ///< what its bus query reports, for fixed disks: "nvme", "query fails"
   bool mounted = true;

@@ -349,7 +349,19 @@ note "took$elapsed"
 done_scenario
 
 # --- 13
-scenario "check: running (locks it cannot see: cannot tell), stopped (drift), WriteProtect by hand (drift)"
+scenario "check: running (locks it cannot see: cannot tell), stopped (drift), WriteProtect by hand (drift), in each tool's format; repair starts it again"
+# check_format FORMAT EXIT FIRST_LINE: check --format FORMAT exits EXIT and its first line matches
+# the extended regular expression FIRST_LINE (empty: nothing printed); its standard output in
+# $out.fmt, its standard error apart in $out.fmt.err.
+matches() { [[ $1 =~ ^($2)$ ]]; }
+check_format() {
+  local rc first
+  W 'C:\tarvel\tarvelctl.exe' check --format "$1" 2>"$out.fmt.err" | tr -d '\r' >"$out.fmt"
+  rc=${PIPESTATUS[0]}
+  first=$(head -n1 "$out.fmt")
+  check "--format $1: exit $2 (got $rc)" test "$rc" -eq "$2"
+  check "--format $1: first line \"$3\" (got \"$first\")" matches "$first" "$3"
+}
 ctl check >"$out.check" 2>&1; rc=$?
 cp "$out.check" "$wine_tmp/check-running.txt"
 check "running: exit 2 (got $rc)" test "$rc" -eq 2
@@ -387,6 +399,16 @@ check "--json: the verdict" grep -qF '"verdict": "cannot tell",' "$out.json"
 check "--json: the policy file's openers not claimed" grep -qF '"othersCanOpen": null' "$out.json"
 check "--json: E: lock not visible" grep -qF '"observed": "lock not visible",' "$out.json"
 check "--json: one object" test "$(head -c1 "$out.json")$(tail -c2 "$out.json" | head -c1)" = '{}'
+unseen='service.recovery service.security policy.dacl volume.E volume.H volume.Z'
+check_format intune 1 "cannot tell: $unseen"
+check_format configmgr 0 "Unknown: $unseen"
+check "configmgr: nothing on standard error" not test -s "$out.fmt.err"
+check_format intune-app 0 "Tarvel Service detected: running, process $pid; C:.tarvel.tarvel-service.exe .*"
+check "intune-app: one line on standard output, nothing on standard error" \
+  test "$(wc -l <"$out.fmt") $(wc -c <"$out.fmt.err")" = "1 0"
+grep -E '^ +device: ' "$out.check" | sed -E 's/^ +device: //' | sort | uniq -c |
+  sed -E 's/^ *([0-9]+) (.*)/\2 (x\1)/' | paste -sd ';' >"$out.devices"
+note "devices as Wine reports them: $(cat "$out.devices")"
 ctl stop >/dev/null 2>&1
 ctl check >"$out.check" 2>&1; rc=$?
 cp "$out.check" "$wine_tmp/check-stopped.txt"
@@ -397,6 +419,9 @@ check "names the service and the volumes it no longer holds" grep -qx \
 check "E: not held by a service that is not running" grep -qF \
   'E: a removable drive, to be held locked and dismounted (removable lock on); not locked: the service is not running, and an open succeeds' \
   "$out.check"
+check_format intune 1 "drift: service.running volume.E volume.H"
+check_format configmgr 0 "NonCompliant: service.running volume.E volume.H"
+check_format intune-app 1 ""
 W reg add "$policies" /v WriteProtect /t REG_DWORD /d 1 /f >/dev/null 2>&1
 ctl check >"$out.check" 2>&1; rc=$?
 cp "$out.check" "$wine_tmp/check-writeprotect.txt"
@@ -405,8 +430,15 @@ check "names writeProtection" grep -qx \
   '  drifting: service.running volume.E volume.H writeProtection' "$out.check"
 check "the evidence" grep -qE '^  drift +writeProtection: disagree: the tag asks for 0, WriteProtect is 1$' "$out.check"
 m=$(mark)
-ctl_ok "started again" start
-pid=$(sed -n 's/^  process id: *//p' "$out")
+ctl repair >"$out.repair" 2>&1; rc=$?
+check "repair: exit 2, as check on the running service (got $rc)" test "$rc" -eq 2
+check "repair started the service" grep -qx 'Tarvel Service is running.' "$out.repair"
+check "repair applied the recovery options again" grep -q '^Recovery: restart after 5 s' "$out.repair"
+check "and secured the policy file" grep -qF 'Files: secured SysSecurity.ini, ReadTag.ini in' "$out.repair"
+check "then check's verdict for the running service" grep -qx \
+  'Tarvel Service check: cannot tell (exit 2)' "$out.repair"
+check "with what cannot be told of it" grep -qx "  cannot tell: $unseen" "$out.repair"
+pid=$(sed -n 's/^  process id: *//p' "$out.repair")
 wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
 check "the service puts WriteProtect back" wait_for 3 reg_value "$policies" WriteProtect 0x0
 done_scenario

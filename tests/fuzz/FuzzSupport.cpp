@@ -36,6 +36,9 @@ std::vector<platform::Handle> HeldVolumeHandles(const guard::VolumeGuard& guard)
       }
     }
   }
+  for (platform::Handle h : guard.letterlessHandles) {
+    if (h != platform::kNullHandle && h != platform::kInvalidHandleValue) held.push_back(h);
+  }
   std::sort(held.begin(), held.end());
   return held;
 }

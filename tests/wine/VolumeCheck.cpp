@@ -8,11 +8,14 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "guard/DriveKind.h"
 #include "guard/VolumeControl.h"
 #include "guard/VolumeGuard.h"
+#include "platform/Text.h"
 #include "platform/Threads.h"
+#include "platform/UniqueHandle.h"
 #include "platform/Volumes.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WineDrives.h"
@@ -41,6 +44,7 @@ class RecordingVolumes final : public platform::Volumes {
     platform::Handle h = real_.CreateFileW(path, access, share, disposition, flags);
     std::u16string p(path);
     if (h != kInvalidHandleValue && p.size() == 6) letters_[h] = static_cast<char>(p[4]);
+    if (p.starts_with(u"\\\\?\\Volume{")) volumePathOpens_.push_back(p);
     return h;
   }
   platform::Bool DeviceIoControl(platform::Handle device, std::uint32_t code, void* in,
@@ -50,6 +54,22 @@ class RecordingVolumes final : public platform::Volumes {
     controls_.emplace(it == letters_.end() ? '?' : it->second, code);
     return real_.DeviceIoControl(device, code, in, inSize, out, outSize, bytesReturned);
   }
+  platform::Handle FindFirstVolumeW(char16_t* name, std::uint32_t capacity) override {
+    ++searches_;
+    return real_.FindFirstVolumeW(name, capacity);
+  }
+  platform::Bool FindNextVolumeW(platform::Handle find, char16_t* name,
+                                 std::uint32_t capacity) override {
+    return real_.FindNextVolumeW(find, name, capacity);
+  }
+  platform::Bool FindVolumeClose(platform::Handle find) override {
+    return real_.FindVolumeClose(find);
+  }
+  platform::Bool GetVolumePathNamesForVolumeNameW(const char16_t* volumeName, char16_t* names,
+                                                  std::uint32_t capacity,
+                                                  std::uint32_t* length) override {
+    return real_.GetVolumePathNamesForVolumeNameW(volumeName, names, capacity, length);
+  }
   void* GlobalAlloc(std::uint32_t flags, std::size_t bytes) override {
     return real_.GlobalAlloc(flags, bytes);
   }
@@ -58,8 +78,15 @@ class RecordingVolumes final : public platform::Volumes {
   [[nodiscard]] bool Sent(char letter, std::uint32_t code) const {
     return controls_.contains({letter, code});
   }
+  [[nodiscard]] int Searches() const { return searches_; }
+  /// The opens by "\\?\Volume{GUID}" path: volumes without a drive letter.
+  [[nodiscard]] const std::vector<std::u16string>& VolumePathOpens() const {
+    return volumePathOpens_;
+  }
 
  private:
+  int searches_ = 0;
+  std::vector<std::u16string> volumePathOpens_;
   platform::Volumes& real_;
   std::map<platform::Handle, char> letters_;
   std::set<std::pair<char, std::uint32_t>> controls_;
@@ -186,6 +213,24 @@ int main() {
             !recorder.Sent('C', platform::kFsctlLockVolume),
         "C: never dismounted nor locked");
   Check(!recorder.Sent('H', platform::kSmartRcvDriveData), "H: (network) never opened");
+  // Volumes without a letter: the pass enumerates the volumes and opens by its volume path only
+  // one that has no letter. Wine's mount manager gives every volume it lists a drive letter, so
+  // here the enumeration is all that can be seen.
+  Check(recorder.Searches() >= 1, "the lock pass enumerates the volumes (FindFirstVolumeW)");
+  int letterless = 0;
+  char16_t name[platform::kVolumeNameSize];
+  platform::UniqueVolumeSearch search(volumes.FindFirstVolumeW(name, platform::kVolumeNameSize));
+  for (bool more = search.valid(); more;
+       more = volumes.FindNextVolumeW(search.get(), name, platform::kVolumeNameSize) != 0) {
+    char16_t paths[1024] = {};
+    std::uint32_t length = 0;
+    volumes.GetVolumePathNamesForVolumeNameW(name, paths, 1024, &length);
+    std::printf("   Wine lists %s on \"%s\"\n", platform::ToUtf8(name).c_str(),
+                platform::ToUtf8(paths).c_str());
+    letterless += paths[0] == 0 ? 1 : 0;
+  }
+  CheckEq(static_cast<long long>(recorder.VolumePathOpens().size()), letterless,
+          "volume-path opens: only the volumes that have no letter");
   CheckEq(g.ClassifyDrive(u"C:"), guard::kClassNeither, "an arrival of C: is left alone");
   CheckEq(g.ClassifyDrive(u"E:"), guard::kClassRemovable, "an arrival of E: is removable kind");
   g.CloseVolumeHandles(guard::kBothKinds);

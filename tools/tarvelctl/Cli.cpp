@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "tools/tarvelctl/CheckCommand.h"
 #include "tools/tarvelctl/DebugLog.h"
 #include "tools/tarvelctl/PolicyCommands.h"
+#include "tools/tarvelctl/RepairCommand.h"
 #include "tools/tarvelctl/ServiceCommands.h"
 #include "tools/tarvelctl/ServiceText.h"
 #include "tools/tarvelctl/TagCommands.h"
@@ -205,15 +207,55 @@ void AddPolicyCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
   show->callback([file, &ctx, exitCode] { *exitCode = RunPolicyShow(*file, ctx); });
 }
 
-void AddCheckCommand(CLI::App& app, ToolContext& ctx, int* exitCode) {
+void AddCheckCommands(CLI::App& app, ToolContext& ctx, int* exitCode) {
+  auto request = std::make_shared<CheckRequest>();
   auto json = std::make_shared<bool>(false);
+  auto noSerials = std::make_shared<bool>(false);
   CLI::App* cmd = app.add_subcommand(
       "check",
       "Check that this machine enforces its policy: the service, the policy file it reads at "
-      "start, the volumes' locks, write protection and portable devices. Exit code 0 "
-      "compliant, 1 drift, 2 cannot tell");
-  cmd->add_flag("--json", *json, "Print one JSON object instead of text");
-  cmd->callback([json, &ctx, exitCode] { *exitCode = RunCheck(*json, ctx); });
+      "start, the volumes' locks and devices, write protection and portable devices. Exit code "
+      "0 compliant, 1 drift, 2 cannot tell (other formats: their tools' own)");
+  const std::map<std::string, CheckFormat> formats = {{"text", CheckFormat::kText},
+                                                      {"json", CheckFormat::kJson},
+                                                      {"intune", CheckFormat::kIntune},
+                                                      {"intune-app", CheckFormat::kIntuneApp},
+                                                      {"configmgr", CheckFormat::kConfigMgr}};
+  CLI::Option* format =
+      cmd->add_option("--format", request->format,
+                      "text; json (one object); intune (remediation detection: exit 1 for drift "
+                      "and cannot tell); intune-app (Win32 app detection: exit 0 and one line "
+                      "while installed and running); configmgr (discovery: always exit 0, "
+                      "prints Compliant, NonCompliant or Unknown)")
+          ->transform(CLI::CheckedTransformer(formats));
+  cmd->add_flag("--json", *json, "The same as --format json")->excludes(format);
+  const char* serialsHelp =
+      "Leave out the volumes' device serial numbers (a serial can identify a person's device)";
+  cmd->add_flag("--no-serials", *noSerials, serialsHelp);
+  cmd->callback([request, json, noSerials, &ctx, exitCode] {
+    if (*json) request->format = CheckFormat::kJson;
+    request->serials = !*noSerials;
+    *exitCode = RunCheck(*request, ctx);
+  });
+
+  auto repair = std::make_shared<RepairRequest>();
+  auto seconds = std::make_shared<std::uint32_t>(kDefaultWaitSeconds);
+  auto repairNoSerials = std::make_shared<bool>(false);
+  CLI::App* repairCmd = app.add_subcommand(
+      "repair",
+      "Mend what can be mended, then check again: start a stopped service; apply the recovery "
+      "options, the service's descriptor and the policy and tag files' DACLs again; send the "
+      "codes that bring the live locks back to the policy file. Names what it cannot mend (no "
+      "service, no policy file, an undecryptable policy) and changes nothing then. Exit code: "
+      "check's");
+  repairCmd->add_option("--timeout", *seconds, "Seconds to wait for a start (default 30)")
+      ->check(CLI::Range(1u, 3600u));
+  repairCmd->add_flag("--no-serials", *repairNoSerials, serialsHelp);
+  repairCmd->callback([repair, seconds, repairNoSerials, &ctx, exitCode] {
+    repair->timeoutMs = *seconds * 1000;
+    repair->serials = !*repairNoSerials;
+    *exitCode = RunRepair(*repair, ctx);
+  });
 }
 
 }  // namespace
@@ -225,13 +267,13 @@ int RunTarvelctl(const std::vector<std::string>& args, ToolContext& ctx) {
   int exitCode = kExitOk;
   app.footer(
       "Exit codes: 0 done, 1 failed, 2 problems found (policy show), 3 service not installed, "
-      "4 access denied, 5 timed out, 6 service not running; check: 0 compliant, 1 drift, 2 "
-      "cannot tell; usage errors 100 and above.");
+      "4 access denied, 5 timed out, 6 service not running; check and repair: 0 compliant, 1 "
+      "drift, 2 cannot tell; usage errors 100 and above.");
   AddServiceCommands(app, ctx, &exitCode);
   AddTagCommands(app, ctx, &exitCode);
   AddLogCommand(app, ctx, &exitCode);
   AddPolicyCommands(app, ctx, &exitCode);
-  AddCheckCommand(app, ctx, &exitCode);
+  AddCheckCommands(app, ctx, &exitCode);
 
   std::vector<const char*> argv = {"tarvelctl"};
   for (const auto& a : args) argv.push_back(a.c_str());

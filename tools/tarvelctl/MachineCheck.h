@@ -1,11 +1,13 @@
 // `check`: whether this machine enforces its policy, item by item, with the evidence.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/tarvelctl/Host.h"
 #include "tools/tarvelctl/Json.h"
+#include "tools/tarvelctl/PolicyInspector.h"
 
 namespace tarvelctl {
 
@@ -31,6 +33,17 @@ struct CheckItem {
   std::string id;       ///< "service.running", "volume.E", "writeProtection", ...
   CheckResult result = CheckResult::kOk;
   std::string text;
+  /// A second line under the item, or empty: the device behind a volume.
+  std::string detail{};
+};
+
+/// What `check` looks at.
+struct CheckOptions {
+  /// Report each volume's device serial number; false (--no-serials) drops it as soon as the
+  /// descriptor arrives, for fleets that must not collect what can identify a person's device.
+  bool serials = true;
+  /// The Service section alone (Win32 app detection): no policy file, volume or device is read.
+  bool serviceOnly = false;
 };
 
 struct CheckReport {
@@ -45,6 +58,10 @@ struct CheckReport {
   std::string verdict;  ///< "compliant", "drift", "cannot tell"
   /// The ids of the items that decide the verdict.
   std::vector<std::string> reasons;
+  /// The service reports RUNNING.
+  bool serviceRunning = false;
+  /// The flags the policy file gives at start; nullopt when there is none to read.
+  std::optional<LockOutcome> startupFlags;
 };
 
 /// Looks at the installed service, the policy file it reads at start, the volumes, the
@@ -52,6 +69,6 @@ struct CheckReport {
 /// the installed platform, and decides the verdict: cannot tell when the check cannot start,
 /// else drift when any item drifts, else cannot tell when any item could not be seen, else
 /// compliant.
-CheckReport CheckMachine(Host& host);
+CheckReport CheckMachine(Host& host, const CheckOptions& options = {});
 
 }  // namespace tarvelctl

@@ -15,6 +15,8 @@ using platform::kServiceName;
 /// Win32 error codes the commands tell apart.
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+/// A volume dismounted by a handle that is still open (or a drive with no medium) refuses opens.
+inline constexpr std::uint32_t kErrorNotReady = 21;
 inline constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
 inline constexpr std::uint32_t kErrorServiceCannotAcceptCtrl = 1061;

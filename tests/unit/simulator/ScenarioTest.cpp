@@ -84,7 +84,11 @@ TEST(ScenarioTest, MistakesAreRefusedWithTheirLine) {
         Row{"drive D fixed disk", 1, "expected a disk number after 'disk'"},
         Row{"drive D fixed disk 100", 1, "disk '100' is not a number from 0 to 99"},
         Row{"drive D fixed usb4", 1, "unknown drive option 'usb4'"},
-        Row{"at 100 arrive D fixed bus", 1, "expected a bus after 'bus'"}}) {
+        Row{"at 100 arrive D fixed bus", 1, "expected a bus after 'bus'"},
+        Row{"volume {x} removable", 1, "without braces or backslashes"},
+        Row{"volume stick removable\nvolume stick cdrom", 2, "volume stick twice"},
+        Row{"drive E removable fs hpfs", 1, "expected a file system after 'fs'"},
+        Row{"at 100 open", 1, "expected: at MS open|close LETTER|NAME"}}) {
     auto parsed = ParseScenario(row.text);
     ASSERT_TRUE(std::holds_alternative<ScenarioError>(parsed)) << row.text;
     const ScenarioError& e = std::get<ScenarioError>(parsed);

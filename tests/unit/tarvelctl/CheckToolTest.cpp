@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "guard/VolumeControl.h"
@@ -10,6 +11,7 @@
 #include "service/ServiceState.h"
 #include "tests/unit/policy/PolicyTestSupport.h"
 #include "tests/unit/tarvelctl/FakeServiceManager.h"
+#include "tools/tarvelctl/CheckCommand.h"
 #include "tools/tarvelctl/Cli.h"
 #include "tools/tarvelctl/FileSecurity.h"
 #include "tools/tarvelctl/Json.h"
@@ -35,13 +37,25 @@ class FakeServices final : public StillServiceManager {
   std::u16string sddl = platform::FromUtf8(BuildServiceSddl(ServiceGrants()));
   RecoveryState recovery{86400, {{1, 5000}, {1, 5000}, {1, 60000}}};
 
+  // What repair asked of it, in order; and what the service does on a start or a lock code.
+  std::vector<std::string> calls;
+  std::function<void(std::uint32_t code)> service = [](std::uint32_t) {};
+
   std::uint32_t Create(const std::u16string&) override { return 0; }
-  std::uint32_t SetRecovery(const RecoveryPlan&) override { return 0; }
-  std::uint32_t SetDescription(const std::u16string&) override { return 0; }
-  std::uint32_t SetSecurity(const std::u16string&) override { return 0; }
+  std::uint32_t SetRecovery(const RecoveryPlan&) override { return Call("SetRecovery"); }
+  std::uint32_t SetDescription(const std::u16string&) override { return Call("SetDescription"); }
+  std::uint32_t SetSecurity(const std::u16string&) override { return Call("SetSecurity"); }
   std::uint32_t Delete() override { return 0; }
-  std::uint32_t Start() override { return 0; }
-  std::uint32_t Control(std::uint32_t, ServiceStatusInfo*) override { return 0; }
+  std::uint32_t Start() override {
+    state = kServiceRunning;
+    service(0);
+    return Call("Start");
+  }
+  std::uint32_t Control(std::uint32_t code, ServiceStatusInfo* out) override {
+    service(code);
+    Query(out);
+    return Call("Control " + std::to_string(code));
+  }
   std::uint32_t Query(ServiceStatusInfo* out) override {
     if (queryError != 0) return queryError;
     *out = {state, 4, 0, 0, 0, 0, state == kServiceRunning ? 42u : 0u};
@@ -61,6 +75,12 @@ class FakeServices final : public StillServiceManager {
   }
   std::uint32_t QuerySecurity(std::u16string* out) override {
     *out = sddl;
+    return queryError;
+  }
+
+ private:
+  std::uint32_t Call(const std::string& what) {
+    calls.push_back(what);
     return queryError;
   }
 };
@@ -108,9 +128,10 @@ struct Case {
   const char16_t* sddl = nullptr;    // the service's DACL read back; default: what install sets
   const char* policyDacl = nullptr;  // DevState.ini's; default: what policy write sets
   bool daclsKept = true;
+  std::uint32_t openError = 0;  // what the check's open of E: meets, when not 0
   int exitCode = 0;
   const char* verdict = "compliant";
-  std::vector<std::string> reasons;
+  std::vector<std::string> reasons{};
   const char* evidence = "";  // a text the report must hold
 };
 
@@ -168,7 +189,12 @@ class CheckToolTest : public ::testing::Test {
     machine->registry.SetDword(kHkeyLocalMachine, enforcement_key, u"WriteProtect", c.writeProtect);
     machine->volumes.SetDrive(
         'C', {.type = platform::kDriveFixed, .volumePresent = true, .answersAtaIdentify = true});
-    machine->volumes.SetDrive('E', {.type = platform::kDriveRemovable, .volumePresent = true});
+    // Blank-padded, as USB devices report their strings.
+    machine->volumes.SetDrive('E', {.type = platform::kDriveRemovable,
+                                    .volumePresent = true,
+                                    .vendor = "SanDisk ",
+                                    .product = "Cruzer Blade    ",
+                                    .serial = " 4C530001"});
     machine->volumes.SetDrive('F', {.type = platform::kDriveCdrom, .volumePresent = true});
     machine->volumes.SetDrive('G', {.type = platform::kDriveRemote, .volumePresent = true});
     if (c.eLocked) {
@@ -184,11 +210,16 @@ class CheckToolTest : public ::testing::Test {
     host->locksEnforced = c.locksEnforced;
     host->daclsKept = c.daclsKept;
     if (c.sddl != nullptr) host->services.sddl = c.sddl;
+    openError = c.openError;
   }
 
   int Run(const std::vector<std::string>& args) {
     out.str("");
     err.str("");
+    // The check opens C: for the ATA probe, then E:.
+    if (openError != 0) {
+      machine->core.FailCall(platform::sim::Fault::kCreateFileWVolume, openError, 1, 1);
+    }
     ToolContext ctx{*host, out, err, 1};
     return RunTarvelctl(args, ctx);
   }
@@ -208,6 +239,7 @@ class CheckToolTest : public ::testing::Test {
   std::unique_ptr<platform::sim::SimMachine> machine;
   std::unique_ptr<CheckHost> host;
   platform::Handle held = platform::kNullHandle;
+  std::uint32_t openError = 0;
   std::ostringstream out;
   std::ostringstream err;
 };
@@ -298,6 +330,13 @@ TEST_F(CheckToolTest, VerdictExitCodeAndJsonForEachKindOfDrift) {
        .verdict = "cannot tell",
        .reasons = {"volume.E"},
        .evidence = "cannot see the lock"},
+      // A handle that dismounted E: is still open: nothing on it opens, though no lock holds it.
+      {.name = "dismounted and held",
+       .eLocked = false,
+       .openError = 21,
+       .reasons = {},
+       .evidence = "volume.E: E: a removable drive, to be held locked and dismounted (removable "
+                   "lock on); dismounted and held, not locked: an open fails (text of 21 (21))"},
       {.name = "service missing",
        .queryError = kErrorServiceDoesNotExist,
        .exitCode = 2,
@@ -345,6 +384,180 @@ TEST_F(CheckToolTest, JsonFactsOfACompliantMachine) {
   // The network drive is listed, never opened.
   EXPECT_NE(json.find("\"observed\": \"not the service's\""), std::string::npos);
   EXPECT_TRUE(machine->volumes.HandlesOn('G').empty());
+}
+
+// What each fleet tool reads: the exit code and the first line, for a compliant machine, a
+// drift, a stopped service and a check that cannot start (text and JSON: the table above);
+// standard error stays empty except where a Win32 app is not detected.
+TEST_F(CheckToolTest, EachFormatsExitCodeAndFirstLine) {
+  const Case compliant{.name = "compliant"};
+  const Case drift{.name = "E: released", .eLocked = false, .wpdDisabled = false};
+  const Case stopped{.name = "stopped", .eLocked = false, .state = kServiceStopped};
+  const Case missing{.name = "no service", .queryError = kErrorServiceDoesNotExist};
+  const std::string exe = platform::ToUtf8(ExecutableFromCommandLine(host->services.commandLine));
+  const std::string detected = "Tarvel Service detected: running, process 42; " + exe +
+                               " (x64): it reads its files in " +
+                               JoinLocalPath(dir.string(), "System32");
+  const std::string unknownIds =
+      "service.installed policy.file volume.E volume.F writeProtection portableDevice.0";
+  const struct {
+    const Case* arrange;
+    const char* format;
+    int exitCode;
+    std::string firstLine;  // empty: nothing on standard output
+  } rows[] = {
+      {&compliant, "intune", 0, "compliant"},
+      {&compliant, "intune-app", 0, detected},
+      {&compliant, "configmgr", 0, "Compliant"},
+      {&drift, "intune", 1, "drift: volume.E"},
+      {&drift, "intune-app", 0, detected},
+      {&drift, "configmgr", 0, "NonCompliant: volume.E"},
+      {&stopped, "intune", 1, "drift: service.running volume.E"},
+      {&stopped, "intune-app", 1, ""},
+      {&stopped, "configmgr", 0, "NonCompliant: service.running volume.E"},
+      {&missing, "intune", 1, "cannot tell: " + unknownIds},
+      {&missing, "intune-app", 1, ""},
+      {&missing, "configmgr", 0, "Unknown: " + unknownIds},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.arrange->name) + " --format " + row.format);
+    TearDown();
+    SetUp();
+    Arrange(*row.arrange);
+    EXPECT_EQ(Run({"check", "--format", row.format}), row.exitCode) << out.str() << err.str();
+    const std::string text = out.str();
+    EXPECT_EQ(text.substr(0, text.find('\n')), row.firstLine);
+    EXPECT_EQ(err.str().empty(), row.exitCode == 0 || std::string(row.format) != "intune-app");
+    held = platform::kNullHandle;
+  }
+  // An app detection asks nothing of the volumes.
+  const std::size_t ioctls = machine->volumes.Ioctls().size();
+  Run({"check", "--format", "intune-app"});
+  EXPECT_EQ(machine->volumes.Ioctls().size(), ioctls);
+  EXPECT_GE(Run({"check", "--json", "--format", "text"}), 100);
+  EXPECT_GE(Run({"check", "--format", "xml"}), 100);
+}
+
+// Intune shows the first 2,048 characters of a detection's output: the verdict line stays
+// short and whole, and the items that follow stop before the limit.
+TEST(CheckFormatTest, IntuneOutputStaysWithinTheReportColumn) {
+  CheckReport report;
+  report.exitCode = kCheckDrift;
+  report.verdict = "drift";
+  for (int i = 0; i < 60; ++i) {
+    const std::string id = "volume." + std::to_string(i);
+    report.items.push_back({"Volumes", id, CheckResult::kDrift, std::string(80, 'x')});
+    report.reasons.push_back(id);
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(WriteCheckReport(report, CheckFormat::kIntune, out, err), 1);
+  const std::string text = out.str();
+  EXPECT_LE(text.size(), kIntuneOutputLimit);
+  const std::string first = text.substr(0, text.find('\n'));
+  EXPECT_EQ(first.rfind("drift: volume.0 volume.1 ", 0), 0u) << first;
+  EXPECT_NE(first.find(" more)"), std::string::npos) << first;
+  EXPECT_LE(first.size(), 200u);
+  EXPECT_EQ(text.substr(text.size() - 4), "...\n");
+}
+
+// The device behind a volume the check opens, in the text and the JSON; --no-serials leaves its
+// serial unread; a locked volume refuses the open that would read it.
+TEST_F(CheckToolTest, VolumesNameTheDeviceBehindThem) {
+  Arrange({.name = "E: open", .eLocked = false, .wpdDisabled = false});
+  const std::string line =
+      "              device: USB \"SanDisk\" \"Cruzer Blade\", serial \"4C530001\"\n";
+  EXPECT_EQ(Run({"check"}), 1);
+  EXPECT_NE(out.str().find("not locked: an open succeeds\n" + line), std::string::npos)
+      << out.str();
+  EXPECT_EQ(Run({"check", "--json"}), 1);
+  for (const char* fact : {"\"bus\": \"USB\"", "\"vendor\": \"SanDisk\"",
+                           "\"product\": \"Cruzer Blade\"", "\"serial\": \"4C530001\""}) {
+    EXPECT_NE(out.str().find(fact), std::string::npos) << fact;
+  }
+  for (const char* format : {"text", "json"}) {
+    EXPECT_EQ(Run({"check", "--no-serials", "--format", format}), 1);
+    EXPECT_EQ(out.str().find("4C530001"), std::string::npos) << out.str();
+  }
+  EXPECT_NE(out.str().find("\"serial\": null"), std::string::npos);
+  Run({"check", "--no-serials"});
+  EXPECT_NE(out.str().find("\"Cruzer Blade\", serial not collected (--no-serials)"),
+            std::string::npos);
+
+  held = guard::OpenVolume(u"\\\\.\\E:");
+  ASSERT_TRUE(guard::DismountVolume(held) && guard::LockVolume(held));
+  Run({"check"});
+  EXPECT_NE(out.str().find("held locked: an open is refused (text of 5 (5))\n"
+                           "              device: not read: the volume does not open\n"),
+            std::string::npos)
+      << out.str();
+}
+
+// Repair on the simulated machine, with a service that locks E: when it starts and on code
+// 128: what it mends, what it asks of the Service Control Manager, and what it leaves alone.
+TEST_F(CheckToolTest, RepairMendsWhatItCanAndNamesWhatItCannot) {
+  const std::vector<std::string> configure = {"SetDescription", "SetRecovery", "SetSecurity"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> calls = configure;
+    calls.insert(calls.end(), more.begin(), more.end());
+    return calls;
+  };
+  const struct {
+    Case arrange;
+    std::vector<std::string> calls;
+    int exitCode;
+    const char* output;
+  } rows[] = {
+      {{.name = "stopped service", .eLocked = false, .state = kServiceStopped},
+       with({"Start"}),
+       0,
+       "Tarvel Service is running."},
+      // Code 129 released E:; the devices stay disabled (the poll has not run yet).
+      {{.name = "removable lock switched off by code 129", .eLocked = false},
+       with({"Control 128", "Control 131"}),
+       0,
+       "Sent code 128 (removable lock on)"},
+      {{.name = "policy file open to Users",
+        .policyDacl = platform::sim::SimFiles::kInheritedFileSecurity},
+       with({"Control 128", "Control 131"}),
+       0,
+       "Files: secured DevState.ini, ReadTag.ini in "},
+      {{.name = "no service", .queryError = kErrorServiceDoesNotExist},
+       {},
+       2,
+       "Repair: nothing changed; this needs an administrator's hand:\n"
+       "  service.installed: service missing: text of 1060 (1060)\n"},
+      {{.name = "no policy file", .policy = PolicyKind::kNone, .eLocked = false},
+       {},
+       1,
+       "  policy.file: no DevState.ini or SysSecurity.ini in "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arrange.name);
+    TearDown();
+    SetUp();
+    Arrange(row.arrange);
+    host->services.service = [this](std::uint32_t code) {
+      if (code != 0 && code != kControlRemovableLockOn) return;
+      held = guard::OpenVolume(u"\\\\.\\E:");
+      guard::DismountVolume(held);
+      guard::LockVolume(held);
+    };
+    const std::string policyPath = (dir / "System32" / "DevState.ini").string();
+    std::string error;
+    const auto policyBefore = ReadLocalFile(policyPath, &error);
+    const std::string daclBefore = machine->files.FileSecurity(platform::FromUtf8(policyPath));
+    EXPECT_EQ(Run({"repair"}), row.exitCode) << out.str() << err.str();
+    EXPECT_NE(out.str().find(row.output), std::string::npos) << out.str();
+    EXPECT_EQ(host->services.calls, row.calls);
+    EXPECT_EQ(ReadLocalFile(policyPath, &error), policyBefore) << "repair wrote the policy file";
+    if (row.calls.empty()) {
+      EXPECT_EQ(machine->files.FileSecurity(platform::FromUtf8(policyPath)), daclBefore);
+    } else {
+      EXPECT_NE(out.str().find("Tarvel Service check: compliant (exit 0)"), std::string::npos);
+    }
+    held = platform::kNullHandle;
+  }
 }
 
 TEST(JsonTest, StringsAreEscapedToAscii) {

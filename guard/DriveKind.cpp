@@ -1,6 +1,7 @@
 // The guard's sorting of drive letters into kinds.
 #include "guard/DriveKind.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 
@@ -65,13 +66,11 @@ bool IsVirtualMachineDisk(const BusAnswer& bus) {
   static constexpr std::string_view kVendors[] = {"Msft",    "VMware", "VBOX",     "QEMU",
                                                   "Red Hat", "XENSRC", "Parallels"};
   static constexpr std::string_view kProducts[] = {"VMware", "VBOX", "QEMU", "VirtIO"};
-  for (std::string_view v : kVendors) {
-    if (ContainsNoCase(bus.vendor, v)) return true;
-  }
-  for (std::string_view p : kProducts) {
-    if (ContainsNoCase(bus.product, p)) return true;
-  }
-  return false;
+  auto in = [](const std::string& text) {
+    return [&text](std::string_view word) { return ContainsNoCase(text, word); };
+  };
+  return std::ranges::any_of(kVendors, in(bus.vendor)) ||
+         std::ranges::any_of(kProducts, in(bus.product));
 }
 
 bool RemovableByDevice(const BusAnswer& bus, const HotplugAnswer& hotplug) {

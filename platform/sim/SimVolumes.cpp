@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/Text.h"
 
@@ -57,7 +58,7 @@ void SimVolumes::SetDrive(char letter, SimDrive drive) {
   std::lock_guard lock(core_.Mutex());
   if (!IsLetter(letter)) return;
   // A new device on the letter: handles opened before stay on the one it replaces.
-  drives_[IndexOf(letter)] = drive;
+  drives_[IndexOf(letter)] = std::move(drive);
   Instance& instance = InstanceOf(letter);
   ++instance.device;
   ++instance.mount;

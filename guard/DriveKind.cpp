@@ -8,6 +8,7 @@
 #include "platform/Files.h"
 #include "platform/Platform.h"
 #include "platform/SystemDir.h"
+#include "platform/Text.h"
 #include "platform/UniqueHandle.h"
 #include "platform/Volumes.h"
 
@@ -152,20 +153,38 @@ bool IsRemovableKindDisk(std::uint32_t driveType, platform::Handle volume) {
   return KindOfDrive(facts) == DriveKind::kRemovable;
 }
 
-DriveFacts InspectDrive(int index) {
+namespace {
+
+// The facts of a volume of that type, asking the disk through a volume opened by path.
+DriveFacts Inspect(std::uint32_t type, const char16_t* path) {
   DriveFacts facts;
-  if (index < 0 || index >= kDriveCount) return facts;
-  facts.type = platform::Current().volumes->GetDriveTypeW(DriveLetters[index]);
+  facts.type = type;
   if (facts.type == platform::kDriveFixed || facts.type == platform::kDriveRamdisk) {
-    char16_t path[kVolumePathSize];
-    InitVolumePath(path);
-    AppendDriveLetter(path, index);
     const platform::UniqueFileHandle volume(OpenVolume(path));
     facts.opened = volume.valid();
     if (facts.opened) AskDisk(facts.type, volume.get(), facts);
   }
   facts.kind = KindOfDrive(facts);
   return facts;
+}
+
+}  // namespace
+
+DriveFacts InspectDrive(int index) {
+  if (index < 0 || index >= kDriveCount) return DriveFacts{};
+  char16_t path[kVolumePathSize];
+  InitVolumePath(path);
+  AppendDriveLetter(path, index);
+  return Inspect(platform::Current().volumes->GetDriveTypeW(DriveLetters[index]), path);
+}
+
+DriveFacts InspectVolume(const char16_t* volumeName) {
+  // The volume opens by its name without the trailing backslash (with it, its root directory).
+  char16_t path[platform::kVolumeNameSize] = {};
+  if (!platform::StrCopy(path, platform::kVolumeNameSize, volumeName)) return DriveFacts{};
+  const std::u16string_view name(path);
+  if (!name.empty() && name.back() == u'\\') path[name.size() - 1] = 0;
+  return Inspect(platform::Current().volumes->GetDriveTypeW(volumeName), path);
 }
 
 }  // namespace guard

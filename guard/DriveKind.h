@@ -67,5 +67,7 @@ bool IsRemovableKindDisk(std::uint32_t driveType, platform::Handle volume);
 /// nothing. For a tool that reports how the guard sorts the machine's drives. A fixed disk whose
 /// open fails is reported with opened false; the passes skip such a letter.
 DriveFacts InspectDrive(int index);
+/// The same for a volume named "\\?\Volume{GUID}\", as the letterless passes see it.
+DriveFacts InspectVolume(const char16_t* volumeName);
 
 }  // namespace guard

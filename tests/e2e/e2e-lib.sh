@@ -71,6 +71,16 @@ finish() {
 
 not() { ! "$@"; }
 
+# windows PROGRAM ARGS...: runs a Windows program through the suite's W, its stdout and stderr
+# together, without the CRs of its line ends.
+windows() {
+  local rc
+  W "$@" >"$wine_tmp/run" 2>&1
+  rc=$?
+  tr -d '\r' <"$wine_tmp/run"
+  return $rc
+}
+
 now_ms() { echo $((${EPOCHREALTIME/[.,]/} / 1000)); }
 
 # wait_for SECONDS COMMAND...: runs the command every 0.1 s until it succeeds or time is up.

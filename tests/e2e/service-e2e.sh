@@ -58,14 +58,6 @@ cp "$bin/tarvel-service.exe" "$bin/tarvelctl.exe" "$bin/tarvel-e2e-probe.exe" "$
 W() { timeout "$(slow 60)" "$launcher" "$@"; }
 # Wine's own 64-bit tools (reg), for what a 64-bit process sees.
 W64() { timeout 60 "$WINE64" "$@"; }
-# Runs a Windows program with its stdout and stderr together, without the CRs of its line ends.
-windows() {
-  local rc
-  W "$@" >"$wine_tmp/run" 2>&1
-  rc=$?
-  tr -d '\r' <"$wine_tmp/run"
-  return $rc
-}
 ctl() {
   # Under the emulator the tool's own 30 s wait for a service's start or stop is too short.
   if [[ $(slow 1) != 1 && ${1:-} =~ ^(start|stop|uninstall)$ ]]; then set -- "$@" --timeout "$(slow 30)"; fi
@@ -86,7 +78,7 @@ line_wait=$(slow 3)
 WINEDEBUG=-all,+pid,+debugstr,+file,err+service timeout "$(slow 290)" "$launcher" 'C:\tarvel\tarvelctl.exe' log --local \
   >"$dbwin" 2>"$trace" &
 monitor=$!
-wait_for "$(slow 20)" grep -q 'watching debug output' "$trace" ||
+wait_for "$(slow 20)" grep -qs 'watching debug output' "$trace" ||
   { echo "FAIL setup: tarvelctl log"; tail "$trace"; exit 1; }
 for d in E:2 F:5 G:4 H:6; do
   mkdir -p "$wine_tmp/vol-${d%%:*}"
@@ -325,7 +317,8 @@ check "over the whole run, C: never dismounted nor locked" not vol_has "$trace0"
 check "while E: was, by the toggles and the arrivals" vol_has "$trace0" "$pid" 'E: 90020' 'E: 90018'
 check "tarvelctl saw the process end" grep -q "process $pid has ended" "$out"
 probe gone "$pid" 5 >"$out" 2>&1; check "process $pid gone" test $? -eq 0
-check "Finish Main" trace_has "$t" "$pid" '(VexService) Finish Main'
+# Under the emulator the line has once come after tarvelctl saw the process end.
+check "Finish Main" wait_for "$line_wait" trace_has "$t" "$pid" '(VexService) Finish Main'
 ctl status >"$out" 2>&1; check "STOPPED" grep -qx '  state:             STOPPED' "$out"
 done_scenario
 

@@ -41,13 +41,6 @@ cp "$bin/tarvel-service.exe" "$peer/tarvelctl.exe" "$peer/tarvel-e2e-probe.exe" 
 # Every tool is the x86_64 one; the service is the only 32-bit program.
 W() { timeout "$((start_limit + 60))" "$WINE64" "$@"; }
 W64() { W "$@"; }
-windows() {
-  local rc
-  W "$@" >"$wine_tmp/run" 2>&1
-  rc=$?
-  tr -d '\r' <"$wine_tmp/run"
-  return $rc
-}
 ctl() { windows 'C:\tarvel\tarvelctl.exe' "$@"; }
 probe() { windows 'C:\tarvel\tarvel-e2e-probe.exe' "$@"; }
 line_wait=$line_limit
@@ -59,7 +52,7 @@ line_wait=$line_limit
 WINEDEBUG=-all,+pid,+debugstr,+file,err+service${TARVEL_E2E_TRACE:+,$TARVEL_E2E_TRACE} timeout $((start_limit * 4)) "$WINE64" \
   'C:\tarvel\tarvelctl.exe' log --local >"$dbwin" 2>"$trace" &
 monitor=$!
-wait_for 20 grep -q 'watching debug output' "$trace" ||
+wait_for 20 grep -qs 'watching debug output' "$trace" ||
   { echo "FAIL setup: tarvelctl log"; tail "$trace"; exit 1; }
 for d in E:2 F:5; do
   mkdir -p "$wine_tmp/vol-${d%%:*}"

@@ -65,4 +65,15 @@ set_tests_properties(msi.tables PROPERTIES TIMEOUT 60)
 add_test(NAME msi.wine-install
          COMMAND ${CMAKE_SOURCE_DIR}/tests/msi/msi-wine-install.sh ${TARVEL_MSI}
                  ${PROJECT_VERSION} ${wxs} $<TARGET_FILE_DIR:tarvel-service> ${TARVEL_WIXL})
-set_tests_properties(msi.wine-install PROPERTIES TIMEOUT 240 RESOURCE_LOCK wine)
+math(EXPR limit "240 * ${TARVEL_WINE_TIME_SCALE}")
+set_tests_properties(msi.wine-install PROPERTIES TIMEOUT ${limit} RESOURCE_LOCK wine
+                                                 SKIP_RETURN_CODE ${TARVEL_WINE_SKIP})
+if(msi_arch STREQUAL x86)
+  # The emulator's proof: the shipped package installed, read with the x86_64 tarvelctl.
+  add_test(NAME msi.wow64-proof
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/msi/msi-wine-install.sh ${TARVEL_MSI}
+                   ${PROJECT_VERSION} ${wxs} $<TARGET_FILE_DIR:tarvel-service> ${TARVEL_WIXL}
+                   --proof ${TARVEL_E2E_PEER_BUILD})
+  set_tests_properties(msi.wow64-proof PROPERTIES TIMEOUT 1800 RESOURCE_LOCK wine
+                       LABELS wow64-proof SKIP_RETURN_CODE ${TARVEL_WINE_SKIP})
+endif()

@@ -1,5 +1,6 @@
 # Sourced by service-e2e.sh: scenario bookkeeping and readers of the service's debug lines and of
-# Wine's file trace. Expects dbwin, trace, W and WINEPREFIX to be set.
+# Wine's file trace. Expects dbwin, W and WINEPREFIX to be set, and trace where the suite reads
+# services.exe's stderr (a suite without it, or one that stops before it starts, reads nothing).
 
 scenarios=0
 failed=0
@@ -46,8 +47,19 @@ done_scenario() {
     local f
     for f in "${scenario_failures[@]}"; do printf '         failed: %s\n' "$f"; done
     # What Wine's Service Control Manager reported meanwhile (a start it timed out, for one).
-    tail -n "+$((scenario_trace + 1))" "$trace" | grep -a ':err:service:' | head -n 5 |
+    [[ -n ${trace:-} && -f $trace ]] &&
+      tail -n "+$((scenario_trace + 1))" "$trace" | grep -a ':err:service:' | head -n 5 |
       sed 's/^/         services.exe: /'
+  fi
+  return 0
+}
+
+# stop_unless_passed WHY: after a scenario that failed, the suite ends here with one more line:
+# the later scenarios need what this one should have done.
+stop_unless_passed() {
+  if ((${#scenario_failures[@]})); then
+    echo "     stopped: $*"
+    finish
   fi
 }
 
@@ -58,6 +70,16 @@ finish() {
 }
 
 not() { ! "$@"; }
+
+# windows PROGRAM ARGS...: runs a Windows program through the suite's W, its stdout and stderr
+# together, without the CRs of its line ends.
+windows() {
+  local rc
+  W "$@" >"$wine_tmp/run" 2>&1
+  rc=$?
+  tr -d '\r' <"$wine_tmp/run"
+  return $rc
+}
 
 now_ms() { echo $((${EPOCHREALTIME/[.,]/} / 1000)); }
 
@@ -81,8 +103,11 @@ lines() { tail -n "+$(($1 + 1))" "$dbwin" | tr -d '\r' | sed -n "s/^[0-9:.]* \[$
 
 line_now() { lines "$1" "$2" | grep -qxF -- "$3"; }
 
-# has_line MARK PID TEXT: TEXT arrives within 3 s.
-has_line() { wait_for 3 line_now "$@"; }
+# How long a debug line takes to arrive, in seconds: longer where the service runs under an emulator.
+line_wait=${line_wait:-3}
+
+# has_line MARK PID TEXT: TEXT arrives within line_wait seconds.
+has_line() { wait_for "$line_wait" line_now "$@"; }
 
 # no_line MARK PID TEXT: TEXT has not arrived (lines written in the same call as one already
 # seen are given a moment).
@@ -97,7 +122,7 @@ count_line() { lines "$1" "$2" | grep -cxF -- "$3"; }
 in_order() {
   local m=$1 pid=$2
   shift 2
-  wait_for 3 line_now "$m" "$pid" "${!#}" || return 1
+  wait_for "$line_wait" line_now "$m" "$pid" "${!#}" || return 1
   lines "$m" "$pid" | awk -v n=$# -v want="$(printf '%s\n' "$@")" '
     BEGIN { split(want, w, "\n"); i = 1 }
     i <= n && $0 == w[i] { i++ }
@@ -106,7 +131,7 @@ in_order() {
 
 # --- services.exe's stderr: narrow debug lines and the +file trace, each line "PID:TID:...".
 
-trace_mark() { wc -l <"$trace"; }
+trace_mark() { if [[ -n ${trace:-} && -f $trace ]]; then wc -l <"$trace"; else echo 0; fi; }
 
 trace_lines() { tail -n "+$(($1 + 1))" "$trace" | grep -a "^$(printf '%04x' "$2"):"; }
 
@@ -152,6 +177,6 @@ vol_has() {
 # --- The registry, through Wine's reg.
 
 # reg_value KEY NAME VALUE: reg query prints VALUE (for example 0x1) for the value.
-reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qiE -- "[[:space:]]$3\$"; }
+reg_value() { "${reg_runner:-W}" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qiE -- "[[:space:]]$3\$"; }
 # The same through Wine's 64-bit reg: what a 64-bit process sees.
 reg_value64() { W64 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qiE -- "[[:space:]]$3\$"; }

@@ -26,6 +26,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/wine-prefix.sh"
 launcher=$(wine_for "$bin/tarvel-service.exe") || exit 1
 arch=$(build_arch "$bin/tarvel-service.exe")
+[[ $arch == i386 ]] && i686_gate e2e.service full
+# Time limits for the build's programs: twenty times longer for i686 ones under the emulator.
+slow() { slow_for "$bin/tarvel-service.exe" "$1"; }
 if [[ $arch == i386 ]]; then
   sysdir_name=syswow64 other_name=system32 other_arch=x64 build_kind="i386 under WOW64"
 else
@@ -52,19 +55,19 @@ policies='HKLM\SYSTEM\CurrentControlSet\Control\StorageDevicePolicies'
 mkdir -p "$tarvel"
 cp "$bin/tarvel-service.exe" "$bin/tarvelctl.exe" "$bin/tarvel-e2e-probe.exe" "$tarvel/"
 
-W() { timeout 60 "$launcher" "$@"; }
+W() { timeout "$(slow 60)" "$launcher" "$@"; }
 # Wine's own 64-bit tools (reg), for what a 64-bit process sees.
 W64() { timeout 60 "$WINE64" "$@"; }
-# Runs a Windows program with its stdout and stderr together, without the CRs of its line ends.
-windows() {
-  local rc
-  W "$@" >"$wine_tmp/run" 2>&1
-  rc=$?
-  tr -d '\r' <"$wine_tmp/run"
-  return $rc
+ctl() {
+  # Under the emulator the tool's own 30 s wait for a service's start or stop is too short.
+  if [[ $(slow 1) != 1 && ${1:-} =~ ^(start|stop|uninstall)$ ]]; then set -- "$@" --timeout "$(slow 30)"; fi
+  windows 'C:\tarvel\tarvelctl.exe' "$@"
 }
-ctl() { windows 'C:\tarvel\tarvelctl.exe' "$@"; }
 probe() { windows 'C:\tarvel\tarvel-e2e-probe.exe' "$@"; }
+line_wait=$(slow 3)
+# Wine's reg, run for every wait on the registry, is the 64-bit one where a 32-bit program takes
+# minutes to start (HKLM\SYSTEM is one for both).
+[[ $(slow 1) == 1 ]] || reg_runner=W64
 # shellcheck source=e2e-lib.sh
 . "$here/e2e-lib.sh"
 
@@ -72,24 +75,38 @@ probe() { windows 'C:\tarvel\tarvel-e2e-probe.exe' "$@"; }
 # that keeps it up, so that ending it at the end shuts the prefix down as Windows shuts down.
 # Being the first Wine program, it starts services.exe, which passes its WINEDEBUG and stderr on
 # to the services.
-WINEDEBUG=-all,+pid,+debugstr,+file,err+service timeout 290 "$launcher" 'C:\tarvel\tarvelctl.exe' log --local \
+WINEDEBUG=-all,+pid,+debugstr,+file,err+service timeout "$(slow 290)" "$launcher" 'C:\tarvel\tarvelctl.exe' log --local \
   >"$dbwin" 2>"$trace" &
 monitor=$!
-wait_for 20 grep -q 'watching debug output' "$trace" ||
+wait_for "$(slow 20)" grep -qs 'watching debug output' "$trace" ||
   { echo "FAIL setup: tarvelctl log"; tail "$trace"; exit 1; }
 for d in E:2 F:5 G:4 H:6; do
   mkdir -p "$wine_tmp/vol-${d%%:*}"
   probe drive "${d%%:*}" "${d##*:}" "$wine_tmp/vol-${d%%:*}" >>"$out.drives" ||
     { echo "FAIL setup: drive ${d%%:*} of type ${d##*:}"; cat "$out.drives"; exit 1; }
 done
-# A peer probe of the other bitness, for one broadcast across the WOW64 boundary.
-peer_probe=
+# A peer probe of the other bitness, for one broadcast across the WOW64 boundary. The x86_64
+# run's peer is the i686 probe (under the emulator where the kernel does not run it); where
+# 32-bit programs cannot run at all, the x86_64 probe sends that broadcast itself, and the
+# scenario says so.
+peer_probe= peer_arch=$other_arch peer_why=
 if [[ -n $peer && -f $peer/tarvel-e2e-probe.exe ]]; then
   peer_probe='C:\tarvel\peer\tarvel-e2e-probe.exe'
   mkdir -p "$tarvel/peer"
   cp "$peer/tarvel-e2e-probe.exe" "$tarvel/peer/"
+  if [[ $(build_arch "$peer/tarvel-e2e-probe.exe") == i386 ]]; then
+    i386_mode
+    [[ $TARVEL_I386 != none ]] || peer_why="32-bit programs cannot run here"
+    if [[ -n $peer_why ]]; then
+      cp "$bin/tarvel-e2e-probe.exe" "$tarvel/peer/"
+      peer_arch=$arch
+    fi
+  fi
 fi
-peer_send() { timeout 60 "$(wine_for "$tarvel/peer/tarvel-e2e-probe.exe")" "$peer_probe" "$@" 2>&1 | tr -d '\r'; }
+peer_send() {
+  timeout "$(slow_for "$tarvel/peer/tarvel-e2e-probe.exe" 60)" \
+    "$(wine_for "$tarvel/peer/tarvel-e2e-probe.exe")" "$peer_probe" "$@" 2>&1 | tr -d '\r'
+}
 # Decoys in the directory that is not the service's: a policy with both locks on and a tag of 1.
 cp "$here/../wine/data/DevState-on-on.ini" "$otherdir/DevState.ini"
 printf '[State]\r\nkey=1\r\n' >"$otherdir/ReadTag.ini"
@@ -190,7 +207,7 @@ trace0=$(trace_mark)
 ctl_ok "start exits 0" start
 pid=$(sed -n 's/^  process id: *//p' "$out")
 check "a process id" test -n "$pid"
-wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
+wait_for "$(slow 10)" line_now "$m" "$pid" '(VexService) Success create console window'
 check "startup order" in_order "$m" "$pid" '(VexService) Success registry encryption client!' \
   '(VexService) Start ServiceExecution...' '(VexService) before call settimer' \
   '(VexService) Success create console window'
@@ -281,12 +298,12 @@ if [[ -n $peer_probe ]]; then
   ctl removable on >/dev/null 2>&1
   m=$(mark)
   peer_send device arrival E >"$out"
-  check "a $other_arch sender's arrival answered TRUE" grep -q 'returned 1$' "$out"
+  check "a $peer_arch sender's arrival answered TRUE" grep -q 'returned 1$' "$out"
   check "and handled by the $arch window procedure" in_order "$m" "$pid" \
     '(VexService) Get Device change in WndProc' '(VexService) Device arrival' \
     '(VexService) Handle device arrival finish'
   ctl removable off >/dev/null 2>&1
-  note "broadcast from a $other_arch sender"
+  note "broadcast from an $peer_arch sender${peer_why:+ (not $other_arch: $peer_why)}"
 elif [[ $arch == i386 ]]; then
   check "a 64-bit sender (give the x86_64 build as PEER_BUILD_DIR)" false
 fi
@@ -300,7 +317,8 @@ check "over the whole run, C: never dismounted nor locked" not vol_has "$trace0"
 check "while E: was, by the toggles and the arrivals" vol_has "$trace0" "$pid" 'E: 90020' 'E: 90018'
 check "tarvelctl saw the process end" grep -q "process $pid has ended" "$out"
 probe gone "$pid" 5 >"$out" 2>&1; check "process $pid gone" test $? -eq 0
-check "Finish Main" trace_has "$t" "$pid" '(VexService) Finish Main'
+# Under the emulator the line has once come after tarvelctl saw the process end.
+check "Finish Main" wait_for "$line_wait" trace_has "$t" "$pid" '(VexService) Finish Main'
 ctl status >"$out" 2>&1; check "STOPPED" grep -qx '  state:             STOPPED' "$out"
 done_scenario
 
@@ -312,7 +330,7 @@ m=$(mark)
 t=$(trace_mark)
 ctl_ok "start exits 0" start
 pid=$(sed -n 's/^  process id: *//p' "$out")
-wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
+wait_for "$(slow 10)" line_now "$m" "$pid" '(VexService) Success create console window'
 check "DevState.ini reported missing, once" test "$(count_line "$m" "$pid" '(VexService) Input path is not exist')" = 1
 W reg query 'HKLM\System\CurrentControlSet\Control\Class\{EEC5AD98-8080-425F-922A-DABF3DE3F69A}' >/dev/null 2>&1
 check "no WPD class in the prefix (Wine cannot switch devices)" test $? -ne 0
@@ -332,7 +350,7 @@ done_scenario
 scenario "WriteProtect follows ReadTag.ini within two seconds, and is restored after reg add"
 follow() {  # follow VALUE: wait until the registry holds it; prints the time taken
   local from=$EPOCHREALTIME
-  wait_for 2 reg_value "$policies" WriteProtect "0x$1" || return 1
+  wait_for "$(slow 2)" reg_value "$policies" WriteProtect "0x$1" || return 1
   elapsed+=" $(awk -v a="$from" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')s"
 }
 elapsed=
@@ -439,14 +457,14 @@ check "then check's verdict for the running service" grep -qx \
   'Tarvel Service check: cannot tell (exit 2)' "$out.repair"
 check "with what cannot be told of it" grep -qx "  cannot tell: $unseen" "$out.repair"
 pid=$(sed -n 's/^  process id: *//p' "$out.repair")
-wait_for 10 line_now "$m" "$pid" '(VexService) Success create console window'
-check "the service puts WriteProtect back" wait_for 3 reg_value "$policies" WriteProtect 0x0
+wait_for "$(slow 10)" line_now "$m" "$pid" '(VexService) Success create console window'
+check "the service puts WriteProtect back" wait_for "$(slow 3)" reg_value "$policies" WriteProtect 0x0
 done_scenario
 
 # --- 14
 scenario "tarvelctl log: DBWIN in the session's form works; the global form gets nothing"
-(timeout 30 "$launcher" 'C:\tarvel\tarvelctl.exe' log --global --for 3 >"$out.global" 2>"$out.global.err" &)
-wait_for 10 grep -q watching "$out.global.err"
+(timeout "$(slow 30)" "$launcher" 'C:\tarvel\tarvelctl.exe' log --global --for 3 >"$out.global" 2>"$out.global.err" &)
+wait_for "$(slow 10)" grep -q watching "$out.global.err"
 m=$(mark)
 probe device arrival E >/dev/null 2>&1
 sleep 3.5
@@ -493,7 +511,7 @@ scenario "shutdown: code 5 comes only from the system; Wine's own shutdown of th
 # install then meets a service marked for deletion, more so on a loaded machine): wait until it
 # has gone, and try the install and start again a few times.
 unregistered() { ! W sc query "Tarvel Service" >/dev/null 2>&1; }
-wait_for 15 unregistered
+wait_for "$(slow 15)" unregistered
 started_rc=1
 for _ in 1 2 3; do
   ctl install >"$out.install" 2>&1
@@ -506,7 +524,7 @@ pid=$(sed -n 's/^  process id: *//p' "$out")
 t=$(trace_mark)
 # The monitor is the last client: ending it shuts the prefix down.
 kill "$monitor"
-WINEPREFIX=$WINEPREFIX timeout 30 "$WINESERVER" -w
+WINEPREFIX=$WINEPREFIX timeout "$(slow 30)" "$WINESERVER" -w
 check "the prefix shut down, the service process with it" test $? -eq 0
 if trace_has "$t" "$pid" '(VexService) Finish Main'; then
   note "stop lines seen"

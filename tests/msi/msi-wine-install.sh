@@ -8,13 +8,26 @@
 #   Files (x86), its custom actions run the i686 tarvelctl under WOW64 and the service's files
 #   are those of SysWOW64. With the x86_64 programs it is the x64 test package (Program Files,
 #   System32).
+# With --proof X64_BIN_DIR after the arguments (the i686 package on a machine whose 32-bit
+# programs run under an emulator), only the install of the shipped package runs: its custom
+# action runs the i686 tarvelctl and Wine starts the i686 service, and the checks read them with
+# the x86_64 tarvelctl of X64_BIN_DIR, so that no further 32-bit program is started.
 # shellcheck disable=SC2317  # the helpers below are run through check
 set -uo pipefail
 msi=$(realpath "$1") version=$2 wxs=$(realpath "$3") bin=$(realpath "$4") wixl=$5
+proof=
+[[ ${6:-} == --proof ]] && proof=$(realpath "${7:-/nonexistent}")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/wine/wine-prefix.sh
 . "$here/../wine/wine-prefix.sh"
 arch=$(build_arch "$bin/tarvel-service.exe")
+if [[ -n $proof ]]; then
+  i686_gate msi.wow64-proof proof
+  [[ $(build_arch "$proof/tarvelctl.exe") == x64 ]] ||
+    { echo "FAIL setup: --proof needs the x86_64 build's folder (got $proof)"; exit 1; }
+elif [[ $arch == i386 ]]; then
+  i686_gate msi.wine-install full
+fi
 launcher=$(wine_for "$bin/tarvel-service.exe") || exit 1
 if [[ $arch == i386 ]]; then
   msi_arch=x86 program_files="Program Files (x86)" sysdir_name=syswow64
@@ -39,7 +52,8 @@ begin=$SECONDS
 # shellcheck source=tests/e2e/e2e-lib.sh
 . "$here/../e2e/e2e-lib.sh"
 
-W() { timeout 90 "$WINE64" "$@"; }
+# msiexec waits for the package's programs: minutes each for i686 ones under the emulator.
+W() { timeout "$(slow_for "$bin/tarvel-service.exe" 90)" "$WINE64" "$@"; }
 quiet() { "$@" >/dev/null 2>&1; }
 windows_path() { echo "Z:${1//\//\\}"; }
 installed=$WINEPREFIX/drive_c/$program_files/Tarvel
@@ -54,6 +68,12 @@ msiexec() {
   W msiexec "$1" "$(windows_path "$2")" /qn /l*v "$(windows_path "$out.$3.log")" >"$out.run" 2>&1
   rc=$?
   tr -d '\r' <"$out.run" >"$out.$3"
+  # Without its log msiexec did not run the package: the checks that read the log say nothing
+  # more, and the suite stops after this scenario (stop_unless_passed).
+  if [[ ! -f $out.$3.log ]]; then
+    no_package=1
+    scenario_failures+=("msiexec $1 $(basename "$2") ran no package (exit $rc, no log): $(tail -n 3 "$out.run" | paste -sd '|')")
+  fi
   return $rc
 }
 exit_code() { test "$1" -eq $(($2 & 255)); }
@@ -61,6 +81,7 @@ exit_code() { test "$1" -eq $(($2 & 255)); }
 started() {
   local log=$1 previous=0 action line
   shift
+  [[ -f $log ]] || return 1
   for action in "$@"; do
     line=$(tr -d '\r' <"$log" | grep -n "^Action start [0-9:]*: $action\.$" | head -1 | cut -d: -f1)
     [[ -n $line ]] && ((line > previous)) || return 1
@@ -73,13 +94,18 @@ started() {
 # also rolls the install back, which msiexec's exit code shows.
 ended_ok() {
   local ends
+  [[ -f $1 ]] || return 1
   ends=$(tr -d '\r' <"$1" | grep "^Action ended [0-9:]*: $2\. Return value ")
   [[ -z $ends ]] || ! grep -qv "Return value 1\.$" <<<"$ends"
 }
 reg_value() { W reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qE "^\s+$2\s+REG_\w+\s+$3$"; }
 running() { W sc query "Tarvel Service" 2>/dev/null | tr -d '\r' | grep -qE 'STATE +: 4 +RUNNING'; }
-# The installed tool, run as its bitness needs.
-ctl() { timeout 90 "$launcher" "C:\\$program_files\\Tarvel\\tarvelctl.exe" "$@" 2>&1 | tr -d '\r'; }
+# The installed tool, run as its bitness needs; in the proof, the x86_64 one.
+if [[ -n $proof ]]; then
+  ctl() { timeout 90 "$WINE64" "$(windows_path "$proof/tarvelctl.exe")" "$@" 2>&1 | tr -d '\r'; }
+else
+  ctl() { timeout "$(slow_for "$bin/tarvelctl.exe" 90)" "$launcher" "C:\\$program_files\\Tarvel\\tarvelctl.exe" "$@" 2>&1 | tr -d '\r'; }
+fi
 service_pid() { ctl status | sed -n 's/^ *process id: *//p'; }
 # Windows processes of this prefix running the installed service, as Linux sees them.
 service_processes() {
@@ -95,6 +121,11 @@ products() { W reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | grep -cE
 product_version() {
   W reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' |
     grep -A30 -E "DisplayName\s+REG_SZ\s+$product_re$" | grep -qE "DisplayVersion\s+REG_SZ\s+$1$"
+}
+# stop_after_no_package: the suite ends after a scenario whose msiexec ran no package.
+no_package=
+stop_after_no_package() {
+  [[ -z $no_package ]] || { echo "     stopped: msiexec ran no package"; finish; }
 }
 files_kept() { (cd "$sysdir" && sha256sum -c --quiet "$wine_tmp/system-files.sha256"); }
 
@@ -144,6 +175,9 @@ first_pid=$(service_pid)
 check "one service process of this prefix" test "$(service_processes | wc -l)" -eq 1
 check "the system directory's files unchanged" files_kept
 done_scenario
+[[ -f $installed/tarvel-service.exe ]] ||
+  { echo "     stopped: the package is not installed, and the later scenarios start from it"; finish; }
+[[ -z $proof ]] || { echo "     i386 proof: $((SECONDS - begin)) s"; finish; }
 
 # --- 2
 scenario "upgrade to $next: the old service stopped (255) and removed first, the new one running"
@@ -163,6 +197,7 @@ check "one product registered" test "$(products)" -eq 1
 check "at version $next" product_version "$next"
 check "the system directory's files unchanged" files_kept
 done_scenario
+stop_after_no_package
 
 # --- 3
 scenario "a rebuild of $next and the older $version: refused, the installed service untouched"
@@ -180,6 +215,7 @@ check "still one product, at $next" product_version "$next"
 check "still one product registered" test "$(products)" -eq 1
 check "the same process still running" test "$(service_pid)" == "$second_pid"
 done_scenario
+stop_after_no_package
 
 # --- 4
 scenario "uninstall: stopped with code 255, then deleted; the system directory's files kept"

@@ -9,7 +9,8 @@ shift
 # shellcheck source=wine-prefix.sh
 . "$(dirname "$0")/wine-prefix.sh"
 launcher=$(wine_for "$exe")
+[[ $(build_arch "$exe") == i386 ]] && i686_gate "wine.$(basename "$exe" .exe)" full
 echo "# $(basename "$exe") ($(build_arch "$exe")) under $(basename "$launcher")"
 wine_prefix_create
 wine_server_start
-timeout "${TARVEL_WINE_TIMEOUT:-120}" "$launcher" "$exe" "$@"
+timeout "$(slow_for "$exe" "${TARVEL_WINE_TIMEOUT:-120}")" "$launcher" "$exe" "$@"

@@ -4,6 +4,9 @@
 # Usage: service-started-directly.sh tarvel-service.exe
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=wine-prefix.sh
+. "$here/wine-prefix.sh"
+[[ $(build_arch "$1") == i386 ]] && i686_gate wine.ServiceStartedDirectly full
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 WINEDEBUG=-all,+debugstr "$here/run-in-prefix.sh" "$1" 2>"$log"

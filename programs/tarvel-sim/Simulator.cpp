@@ -130,7 +130,7 @@ std::string Shown(const DriveSpec& d) {
   return d.letter != 0 ? std::string(1, d.letter) + ":" : d.name;
 }
 
-// The machine's key for the drive or volume the spec names ('?' for none).
+// The machine's key for the drive or volume d names ('?' for none).
 char KeyOf(platform::sim::SimMachine& sim, const DriveSpec& d) {
   return d.letter != 0 ? d.letter : sim.volumes.LetterlessKey(d.name);
 }

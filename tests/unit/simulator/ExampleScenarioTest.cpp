@@ -101,7 +101,11 @@ TEST(ExampleScenarioTest, ExternalDisksAreLockedAndTheMachinesOwnAreNot) {
                                             {'U', true},
                                             {'V', false},
                                             {'W', false},
-                                            {'X', true}}));
+                                            {'X', true},
+                                            {'a', true},
+                                            {'b', false},
+                                            {'c', true}}));
+  EXPECT_FALSE(Has(o, "]    efi: ")) << "the letterless EFI partition is never touched";
   // The machine's own disks and the virtual machine's are never dismounted by any pass or
   // arrival of the run.
   for (char letter : {'C', 'D', 'V', 'W'}) {

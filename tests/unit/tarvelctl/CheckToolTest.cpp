@@ -491,6 +491,27 @@ TEST_F(CheckToolTest, VolumesNameTheDeviceBehindThem) {
                            "              device: not read: the volume does not open\n"),
             std::string::npos)
       << out.str();
+
+  // A volume without a letter is listed by its volume path and folder; a hot-pluggable NVMe disk
+  // says why it is removable kind.
+  platform::sim::SimDrive stick{platform::kDriveRemovable, true};
+  stick.mountPoints = {u"C:\\mnt\\stick\\"};
+  machine->volumes.AddLetterlessVolume("stick", stick);
+  platform::sim::SimDrive nvme{platform::kDriveFixed, true};
+  nvme.busType = platform::kBusTypeNvme;
+  nvme.deviceHotplug = true;
+  machine->volumes.SetDrive('T', nvme);
+  Run({"check"});
+  for (const char* text :
+       {"volume.stick", "\\\\?\\Volume{stick}\\ (in C:\\mnt\\stick\\) a removable drive",
+        "T: a fixed disk that does not answer the ATA probe, on an internal bus (type 17), and its "
+        "device is hot-pluggable (DeviceHotplug)"}) {
+    EXPECT_NE(out.str().find(text), std::string::npos) << text << "\n" << out.str();
+  }
+  Run({"check", "--json"});
+  EXPECT_NE(out.str().find("\"mountPoints\": [\n        \"C:\\\\mnt\\\\stick\\\\\"\n      ]"),
+            std::string::npos)
+      << out.str();
 }
 
 // Repair on the simulated machine, with a service that locks E: when it starts and on code

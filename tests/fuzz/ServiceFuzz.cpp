@@ -90,6 +90,9 @@ SimDrive NvmeDisk() {
   return d;
 }
 
+// The system directory's letter: a fixed disk there is the machine's own, whatever its bus.
+constexpr char kSystemLetter = 'C';
+
 // Whether a fixed disk's bus query names a bus it is plugged in by from outside.
 bool ExternalBus(const SimDrive& d) {
   return d.busType == platform::kBusTypeUsb || d.busType == platform::kBusType1394 ||
@@ -363,7 +366,8 @@ void Run::Broadcast(std::uint32_t event, char letter, std::uint8_t form) {
   if (!d.volumePresent || d.openFails) return;
   const bool removableArrival =
       d.type == platform::kDriveRemovable ||
-      (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d));
+      (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d) &&
+       letter != kSystemLetter);
   if ((removableArrival && before.removable) ||
       (d.type == platform::kDriveCdrom && before.optical)) {
     FUZZ_CHECK(d.lockedBy != platform::kNullHandle);
@@ -529,7 +533,8 @@ void Run::Check(std::optional<Flags> full) {
     const bool removableKind =
         d.type == platform::kDriveRemovable ||
         (d.type == platform::kDriveRamdisk && !d.answersAtaIdentify) ||
-        (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d));
+        (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d) &&
+         c != kSystemLetter);
     if (d.type == platform::kDriveFixed && !removableKind) {
       FUZZ_CHECK(d.lockedBy == platform::kNullHandle);
     }

@@ -1,6 +1,7 @@
 // The simulated machine's drive letters and volumes.
 #include "platform/sim/SimVolumes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -208,13 +209,23 @@ std::u16string SimVolumes::GuidName(char key) const {
   return std::u16string(kGuidPrefix) + FromUtf8(names_[IndexOf(key) - 26]) + u"}\\";
 }
 
+// Read back from the name's text rather than by building every volume's name and comparing:
+// the passes ask this for every volume they list.
 char SimVolumes::KeyOfGuid(std::u16string_view name) const {
-  for (char key = 'A'; key <= 'Z'; ++key) {
-    if (GuidName(key) == name) return key;
+  constexpr std::u16string_view kEnd = u"}\\";
+  if (!name.starts_with(kGuidPrefix) || !name.ends_with(kEnd)) return '?';
+  const std::u16string_view inner =
+      name.substr(kGuidPrefix.size(), name.size() - kGuidPrefix.size() - kEnd.size());
+  if (inner.size() == 7 && inner.starts_with(u"drive-") && inner[6] >= u'A' && inner[6] <= u'Z') {
+    return static_cast<char>(inner[6]);
   }
   for (std::size_t i = 0; i < kLetterlessVolumes; ++i) {
-    const char key = static_cast<char>('a' + i);
-    if (!names_[i].empty() && GuidName(key) == name) return key;
+    const std::string& n = names_[i];
+    if (n.empty() || n.size() != inner.size()) continue;
+    if (std::equal(n.begin(), n.end(), inner.begin(),
+                   [](char a, char16_t b) { return static_cast<unsigned char>(a) == b; })) {
+      return static_cast<char>('a' + i);
+    }
   }
   return '?';
 }

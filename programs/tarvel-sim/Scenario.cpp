@@ -60,9 +60,11 @@ DriveSpec Drive(const std::vector<std::string>& w, std::size_t at, bool letterle
   if (letterless) {
     d.letter = 0;
     d.name = w[at];
-    if (d.name.size() < 2 || d.name.size() > 36 ||
+    const bool ascii =
+        std::all_of(d.name.begin(), d.name.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    if (d.name.size() < 2 || d.name.size() > 36 || !ascii ||
         d.name.find_first_of("{}\\") != std::string::npos) {
-      throw Refused{"a volume name is 2 to 36 characters, without braces or backslashes"};
+      throw Refused{"a volume name is 2 to 36 ASCII characters, without braces or backslashes"};
     }
   } else {
     d.letter = Letter(w[at]);

@@ -116,6 +116,13 @@ service_processes() {
       echo "${p#/proc/}"
   done
 }
+# stopped_in NAME PID: the output of msiexec run NAME says the service stopped and process PID
+# ended. Otherwise the scenario's line also shows what that output said of the service.
+stopped_in() {
+  grep -qx "Tarvel Service stopped; process $2 has ended." "$out.$1" && return 0
+  scenario_failures+=("expected process ${2:-(no id)} to end; $1's output: $(grep -E 'Tarvel Service|tarvelctl' "$out.$1" | head -n 4 | paste -sd '|')")
+  return 1
+}
 no_service_process() { [[ -z $(service_processes) ]]; }
 products() { W reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | grep -cE "DisplayName\s+REG_SZ\s+$product_re$"; }
 product_version() {
@@ -187,8 +194,7 @@ check "msiexec /i exits 0 (got $rc)" exit_code "$rc" 0
 check "RemoveExistingProducts before InstallFiles and StartServices" \
   started "$out.upgrade.log" RemoveExistingProducts InstallFiles StartServices
 # Wine runs the old product's uninstall as a separate msiexec whose output is this one's.
-check "the old service stopped with code 255, its process ended" \
-  grep -qx "Tarvel Service stopped; process $first_pid has ended." "$out.upgrade"
+check "the old service stopped with code 255, its process ended" stopped_in upgrade "$first_pid"
 check "sc query: RUNNING" running
 second_pid=$(service_pid)
 check "a new process (was $first_pid, now $second_pid)" test "${second_pid:-0}" != "$first_pid"
@@ -225,7 +231,7 @@ check "msiexec /x exits 0 (got $rc)" exit_code "$rc" 0
 check "StopTarvelService before StopServices, DeleteServices and RemoveFiles" \
   started "$out.uninstall.log" StopTarvelService StopServices DeleteServices RemoveFiles
 check "tarvelctl stop: code 255 sent, the process ended" \
-  grep -qx "Tarvel Service stopped; process $second_pid has ended." "$out.uninstall"
+  stopped_in uninstall "$second_pid"
 check "no service process left" wait_for 5 no_service_process
 check "the service's key is gone" not quiet W reg query "$key"
 check "sc query fails" not quiet W sc query "Tarvel Service"

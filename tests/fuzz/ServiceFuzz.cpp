@@ -364,10 +364,9 @@ void Run::Broadcast(std::uint32_t event, char letter, std::uint8_t form) {
   // A well-formed arrival of a stick, a USB disk or a disc under its kind's lock leaves it locked.
   const SimDrive d = sim_.volumes.Drive(letter);
   if (!d.volumePresent || d.openFails) return;
-  const bool removableArrival =
-      d.type == platform::kDriveRemovable ||
-      (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d) &&
-       letter != kSystemLetter);
+  const bool removableArrival = d.type == platform::kDriveRemovable ||
+                                (d.type == platform::kDriveFixed && !d.answersAtaIdentify &&
+                                 ExternalBus(d) && letter != kSystemLetter);
   if ((removableArrival && before.removable) ||
       (d.type == platform::kDriveCdrom && before.optical)) {
     FUZZ_CHECK(d.lockedBy != platform::kNullHandle);
@@ -530,11 +529,10 @@ void Run::Check(std::optional<Flags> full) {
     }
     // RAM disks count as removable unless they answer the ATA probe; fixed disks only when they
     // do not answer it and report an external bus. An internal disk is never locked.
-    const bool removableKind =
-        d.type == platform::kDriveRemovable ||
-        (d.type == platform::kDriveRamdisk && !d.answersAtaIdentify) ||
-        (d.type == platform::kDriveFixed && !d.answersAtaIdentify && ExternalBus(d) &&
-         c != kSystemLetter);
+    const bool removableKind = d.type == platform::kDriveRemovable ||
+                               (d.type == platform::kDriveRamdisk && !d.answersAtaIdentify) ||
+                               (d.type == platform::kDriveFixed && !d.answersAtaIdentify &&
+                                ExternalBus(d) && c != kSystemLetter);
     if (d.type == platform::kDriveFixed && !removableKind) {
       FUZZ_CHECK(d.lockedBy == platform::kNullHandle);
     }

@@ -379,8 +379,13 @@ void VolumeGuard::KeepLocked() {
       Retry(letterless, slot);
     }
   }
+  // One call names the letters in use; only those not held are asked their type, so that an
+  // idle machine pays for a few queries a second, not for all 26. When the call fails, every
+  // letter is asked.
+  std::uint32_t inUse = platform::Current().volumes->GetLogicalDrives();
+  if (inUse == 0) inUse = ~0u;
   for (int i = 0; i < kDriveCount; ++i) {
-    if (lockTries_[i] >= kMaxLockTries || Held(i)) continue;
+    if (((inUse >> i) & 1u) == 0 || lockTries_[i] >= kMaxLockTries || Held(i)) continue;
     const std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
     switch (type) {
       case platform::kDriveRemovable:

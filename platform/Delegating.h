@@ -38,6 +38,10 @@ class Delegating<Volumes, Scope> : public Volumes {
     [[maybe_unused]] Scope scope;
     return inner_.GetDriveTypeW(rootName);
   }
+  std::uint32_t GetLogicalDrives() override {
+    [[maybe_unused]] Scope scope;
+    return inner_.GetLogicalDrives();
+  }
   Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                      std::uint32_t disposition, std::uint32_t flags) override {
     [[maybe_unused]] Scope scope;

@@ -97,6 +97,8 @@ class Volumes {
   virtual ~Volumes() = default;
   /// GetDriveTypeW on a root name such as "E:".
   virtual std::uint32_t GetDriveTypeW(const char16_t* rootName) = 0;
+  /// GetLogicalDrives: bit n set when drive letter 'A' + n is in use; 0 when the call failed.
+  virtual std::uint32_t GetLogicalDrives() = 0;
   /// CreateFileW on a volume path such as "\\.\E:".
   virtual Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t disposition, std::uint32_t flags) = 0;

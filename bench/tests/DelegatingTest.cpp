@@ -86,13 +86,14 @@ std::string S(const char16_t* text) {
 TEST(DelegatingTest, VolumesAndThreads) {
   ExpectForwarded<platform::Volumes>(
       &SimMachine::volumes,
-      {{"open, drive type, storage query, lock", 4,
+      {{"open, drive type, letters in use, storage query, lock", 5,
         [](platform::Volumes& v, SimMachine&, std::string& r) {
           const Handle h = v.CreateFileW(
               u"\\\\.\\E:", platform::kGenericRead | platform::kGenericWrite,
               platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting, 0);
           r += N(h);
           r += N(v.GetDriveTypeW(u"E:"));
+          r += N(v.GetLogicalDrives());
           std::uint8_t query[platform::kStoragePropertyQuerySize] = {};
           std::uint8_t out[platform::kStorageDeviceDescriptorSize] = {};
           std::uint32_t got = 0;

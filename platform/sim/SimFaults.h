@@ -76,6 +76,8 @@ enum class Fault : std::uint8_t {
   kLoadIconW,
   kLoadCursorW,
   kGetStockObject,
+  // Drive letters.
+  kGetLogicalDrives,
 
   kCount  ///< not a fault point: how many there are
 };
@@ -144,6 +146,7 @@ inline constexpr std::array<FaultEntry, kFaultCount> kFaultNames = {{
     {Fault::kLoadIconW, "LoadIconW"},
     {Fault::kLoadCursorW, "LoadCursorW"},
     {Fault::kGetStockObject, "GetStockObject"},
+    {Fault::kGetLogicalDrives, "GetLogicalDrives"},
 }};
 
 // A point added to the enum without a name leaves a default entry behind, out of order; two

@@ -287,6 +287,20 @@ std::uint32_t SimVolumes::GetDriveTypeW(const char16_t* rootName) {
   return type;
 }
 
+std::uint32_t SimVolumes::GetLogicalDrives() {
+  SimCall call = core_.Enter(Fault::kGetLogicalDrives);
+  std::uint32_t mask = 0;
+  if (call.failed()) {
+    SimCore::SetLastError(call.error());
+  } else {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      if (DriveOf(letter)->type > kDriveNoRootDir) mask |= 1u << (letter - 'A');
+    }
+  }
+  call.Record([&] { return "GetLogicalDrives -> " + HexText(mask); });
+  return mask;
+}
+
 Handle SimVolumes::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                                std::uint32_t disposition, std::uint32_t flags) {
   SimCall call = core_.Enter(Fault::kCreateFileW);

@@ -138,6 +138,8 @@ class SimVolumes final : public Volumes {
   [[nodiscard]] std::size_t BlocksAllocated() const;
 
   std::uint32_t GetDriveTypeW(const char16_t* rootName) override;
+  /// The letters whose drive exists, with or without its media.
+  std::uint32_t GetLogicalDrives() override;
   Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                      std::uint32_t disposition, std::uint32_t flags) override;
   Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize, void* out,

@@ -34,6 +34,10 @@ std::uint32_t Win32Volumes::GetDriveTypeW(const char16_t* rootName) {
   return ::GetDriveTypeW(W(rootName));
 }
 
+std::uint32_t Win32Volumes::GetLogicalDrives() {
+  return ::GetLogicalDrives();
+}
+
 Handle Win32Volumes::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t disposition, std::uint32_t flags) {
   return FromH(::CreateFileW(W(path), access, share, nullptr, disposition, flags, nullptr));

@@ -8,6 +8,7 @@ namespace platform::win32 {
 class Win32Volumes final : public Volumes {
  public:
   std::uint32_t GetDriveTypeW(const char16_t* rootName) override;
+  std::uint32_t GetLogicalDrives() override;
   Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                      std::uint32_t disposition, std::uint32_t flags) override;
   Bool DeviceIoControl(Handle device, std::uint32_t code, void* in, std::uint32_t inSize, void* out,

@@ -37,8 +37,10 @@ class RecordingVolumes final : public platform::Volumes {
  public:
   explicit RecordingVolumes(platform::Volumes& real) : real_(real) {}
   std::uint32_t GetDriveTypeW(const char16_t* rootName) override {
+    typeQueries_ += static_cast<char>(rootName[0]);
     return real_.GetDriveTypeW(rootName);
   }
+  std::uint32_t GetLogicalDrives() override { return real_.GetLogicalDrives(); }
   platform::Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t share,
                                std::uint32_t disposition, std::uint32_t flags) override {
     platform::Handle h = real_.CreateFileW(path, access, share, disposition, flags);
@@ -79,6 +81,8 @@ class RecordingVolumes final : public platform::Volumes {
     return controls_.contains({letter, code});
   }
   [[nodiscard]] int Searches() const { return searches_; }
+  /// The first character of each root asked its type since the last call, and forgets them.
+  std::string TakeTypeQueries() { return std::exchange(typeQueries_, {}); }
   /// The opens by "\\?\Volume{GUID}" path: volumes without a drive letter.
   [[nodiscard]] const std::vector<std::u16string>& VolumePathOpens() const {
     return volumePathOpens_;
@@ -86,6 +90,7 @@ class RecordingVolumes final : public platform::Volumes {
 
  private:
   int searches_ = 0;
+  std::string typeQueries_;
   std::vector<std::u16string> volumePathOpens_;
   platform::Volumes& real_;
   std::map<platform::Handle, char> letters_;
@@ -231,6 +236,18 @@ int main() {
   }
   CheckEq(static_cast<long long>(recorder.VolumePathOpens().size()), letterless,
           "volume-path opens: only the volumes that have no letter");
+  // The once-a-second check, with E, F and G held: only the other letters in use are asked.
+  const std::uint32_t inUse = volumes.GetLogicalDrives();
+  Check((inUse & 0x2000014u) == 0x2000014u, "GetLogicalDrives names C:, E: and Z:");
+  std::string notHeld;
+  for (char c = 'A'; c <= 'Z'; ++c) {
+    if (((inUse >> (c - 'A')) & 1u) != 0 && c != 'E' && c != 'F' && c != 'G') notHeld += c;
+  }
+  recorder.TakeTypeQueries();
+  g.KeepLocked();
+  const std::string asked = recorder.TakeTypeQueries();
+  Check(asked == notHeld,
+        "the once-a-second check asks only " + notHeld + " (asked " + asked + ")");
   CheckEq(g.ClassifyDrive(u"C:"), guard::kClassNeither, "an arrival of C: is left alone");
   CheckEq(g.ClassifyDrive(u"E:"), guard::kClassRemovable, "an arrival of E: is removable kind");
   g.CloseVolumeHandles(guard::kBothKinds);

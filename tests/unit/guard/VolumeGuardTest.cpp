@@ -260,6 +260,27 @@ TEST_F(VolumeGuardTest, WithNoDrivesEachPassOnlyAsksTheTypeOfEveryLetter) {
   }
 }
 
+// The once-a-second check asks the type of the letters in use that the guard does not hold;
+// when the letters in use cannot be had, of every letter it does not hold.
+TEST_F(VolumeGuardTest, OnceASecondCheckAsksOnlyTheLettersInUseItDoesNotHold) {
+  AddDrive('C', platform::kDriveFixed, /*answersAta=*/true);
+  AddDrive('E', platform::kDriveRemovable);
+  AddDrive('F', platform::kDriveCdrom);
+  SetFlags(true, true);
+  g.LockSweep(0x11);
+  for (bool listFails : {false, true}) {
+    if (listFails) {
+      sim.core.FailCall(platform::sim::Fault::kGetLogicalDrives, platform::kErrorAccessDenied);
+    }
+    sim.core.ClearJournal();
+    g.KeepLocked();
+    std::string asked;
+    for (const std::string& line : sim.core.JournalOf("GetDriveTypeW ")) asked += line[14];
+    EXPECT_EQ(asked, listFails ? "ABCDGHIJKLMNOPQRSTUVWXYZ" : "C") << listFails;
+  }
+  ExpectNoLeak();
+}
+
 TEST_F(VolumeGuardTest, RepeatedLockPassesCountEveryDriveAgain) {
   AddDrive('E', platform::kDriveRemovable);
   AddDrive('F', platform::kDriveCdrom);

@@ -132,6 +132,8 @@ const std::vector<Row> kRows = {
     {Fault::kDeviceIoControl, F, {}},
     {Fault::kGlobalAlloc, A, {}},
     {Fault::kGlobalAlloc, F, {}},
+    // Without the letters in use, the once-a-second check asks every letter instead.
+    {Fault::kGetLogicalDrives, A, {}},
     // The Service Control Manager and ServiceMain.
     {Fault::kStartServiceCtrlDispatcherW, A,
      [] {

@@ -4,6 +4,10 @@
 # WOW64, the x86_64 one under wine64), and prints one table in which every figure stands next to
 # its reference, measured in the same run. Takes four to six minutes.
 #
+# The i686 build runs as the test command finds 32-bit programs run here (scripts/i386.sh):
+# natively, under the emulator (its figures then include the emulator's own cost: compare them
+# with their references of the same run, not with native ones), or not at all (its rows say so).
+#
 # Usage: scripts/bench.sh [--sim-only]
 # Environment: BENCH_IDLE_SECONDS (30) the idle window, BENCH_MEMORY_SECONDS (60) when memory
 # is read, counted from each set of services' start; BENCH_BUILD_DIR (build/bench),
@@ -24,6 +28,10 @@ declare -A build_dir=([x86]=${BENCH_X86_BUILD_DIR:-build/windows-x86}
 # The launchers (wine_for picks one by the program's machine type) and the template prefix.
 # shellcheck source=tests/wine/wine-prefix.sh
 . tests/wine/wine-prefix.sh
+# shellcheck source=scripts/packages.sh
+. scripts/packages.sh
+# shellcheck source=scripts/i386.sh
+. scripts/i386.sh
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 clk_tck=$(getconf CLK_TCK)
 
@@ -106,15 +114,19 @@ elf_class() {
 # host_pid NAME EXE: the Linux process that hosts the Windows process of that exe in that prefix:
 # the one whose command line is the exe's Windows path, in that prefix, and whose program has the
 # exe's word size (an i686 exe is hosted by a 32-bit Wine loader, an x86_64 one by a 64-bit one).
+# Under the emulator an i686 exe's host is qemu-i386, with the 32-bit loader and the exe's path
+# as its arguments.
 host_pid() {
-  local pfx=$work/$1 exe bits
+  local pfx=$work/$1 exe bits host
   exe=$(basename "$2")
   bits=$([[ $(build_arch "$2") == i386 ]] && echo 32 || echo 64)
   for p in /proc/[0-9]*; do
     # Processes come and go while the folder is read.
-    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | head -1 | grep -qF "C:\\bench\\$exe" || continue
+    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | head -3 | grep -qF "C:\\bench\\$exe" || continue
     { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$pfx" || continue
-    if [[ $(elf_class "$p/exe") != "$bits" ]]; then
+    host=$(elf_class "$p/exe")
+    [[ $bits == 32 && $TARVEL_I386 == emulated && $(readlink "$p/exe") == */qemu-i386 ]] && host=32
+    if [[ $host != "$bits" ]]; then
       echo "$exe: its process ${p#/proc/} is not a $bits-bit program" >&2
       return 1
     fi
@@ -214,8 +226,9 @@ measure_build() {
 }
 
 if ((!sim_only)); then
+  i386_setup >&2
   template=$(wine_template) || { echo "cannot boot the template Wine prefix" >&2; exit 1; }
-  [[ -n $(ls "$template/drive_c/windows/syswow64" 2>/dev/null) ]] || {
+  [[ $TARVEL_I386 == none || -n $(ls "$template/drive_c/windows/syswow64" 2>/dev/null) ]] || {
     echo "$template has no syswow64: the i686 build needs wine32 (see scripts/test.sh)" >&2
     exit 1
   }
@@ -226,7 +239,11 @@ if ((!sim_only)); then
   # comparison against the poll floor needs; between the builds only the machine's other load
   # differs, and the uptime lines below show it.
   log "load before: $(uptime)"
-  measure_build x86
+  if [[ $TARVEL_I386 == none ]]; then
+    log "x86: not measured: 32-bit programs cannot run here ($TARVEL_I386_WHY)"
+  else
+    measure_build x86
+  fi
   measure_build x64
   log "load after: $(uptime)"
 fi
@@ -247,6 +264,11 @@ cat "$work/sim.txt"
 # same build's set.
 build_rows() {
   local a=$1
+  if [[ $a == x86 && $TARVEL_I386 == none ]]; then
+    row "--- $2: not measured" "" "" ""
+    echo "32-bit programs cannot run here: $TARVEL_I386_WHY"
+    return
+  fi
   tick() { awk -v k="$1" '$1 == k { print $2 }' "$work/$a-tick.txt"; }
   row "--- $2" "" "" ""
   row "Poll tick without its sleeps, thread CPU" "$(us "$(tick tick_own_cpu_us)")" \
@@ -305,13 +327,20 @@ if ((!sim_only)); then
       "WaitOnlyService.exe, same build" \
       "$(size "$dir/WaitOnlyService.exe") / $(size "$work/stripped-ref.exe")"
   done
-  tick_txt() { awk -v k="$2" '$1 == k { print $2 }' "$work/$1-tick.txt"; }
+  tick_txt() { awk -v k="$2" '$1 == k { print $2 }' "$work/$1-tick.txt" 2>/dev/null; }
+  case $TARVEL_I386 in
+    native) host="a 32-bit Wine process for the i686 build" ;;
+    emulated) host="for the i686 build, qemu-i386 running the 32-bit Wine loader: its CPU and memory include the emulator's" ;;
+    *) host="the i686 build not measured" ;;
+  esac
   echo
-  echo "Idle windows ${window[x86]%.*} s (i686, under WOW64) then ${window[x64]%.*} s (x86_64), one"
+  echo "32-bit programs: $TARVEL_I386 ($TARVEL_I386_WHY)."
+  x86_window=${window[x86]:-0}
+  echo "Idle windows ${x86_window%.*} s (i686, under WOW64) then ${window[x64]%.*} s (x86_64), one"
   echo "build's three services at a time; CPU from /proc/PID/stat (utime+stime) of the process"
-  echo "hosting each service (a 32-bit Wine process for the i686 build) and of its prefix's own"
+  echo "hosting each service ($host) and of its prefix's own"
   echo "wineserver; memory from /proc/PID/status and smaps_rollup of the hosting process."
-  echo "Wine tick: $(tick_txt x86 ticks) ticks with sleeps counted instead of slept" \
+  echo "Wine tick: $(tick_txt x64 ticks) ticks with sleeps counted instead of slept" \
     "($(tick_txt x86 sleeps_per_tick) / $(tick_txt x64 sleeps_per_tick) per tick, i686 / x86_64),"
   echo "GetThreadTimes and the server's /proc."
 fi

@@ -81,9 +81,11 @@ new_prefix() {
   prefixes+=("$pfx")
   WINEPREFIX=$pfx "$WINESERVER" -f -p >/dev/null 2>&1 &
   echo $! >"$work/$1.server"
-  # The tag asks for WriteProtect 0 and the value is 0: the steady state of an installed machine.
+  # The tag asks for WriteProtect 0 and the value is 0, and the policy turns both locks on: the
+  # steady state of an installed machine, whose once-a-second lock check then runs every tick.
   # HKLM\SYSTEM is one view for both bitnesses.
   printf '[State]\r\nkey=0\r\n' >"$pfx/drive_c/windows/$2/ReadTag.ini"
+  cp tests/wine/data/DevState-on-on.ini "$pfx/drive_c/windows/$2/DevState.ini"
   WINEPREFIX=$pfx timeout 60 "$WINE64" reg add \
     'HKLM\SYSTEM\CurrentControlSet\Control\StorageDevicePolicies' /v WriteProtect \
     /t REG_DWORD /d 0 /f >/dev/null 2>&1
@@ -337,7 +339,7 @@ if ((!sim_only)); then
   echo "32-bit programs: $TARVEL_I386 ($TARVEL_I386_WHY)."
   x86_window=${window[x86]:-0}
   echo "Idle windows ${x86_window%.*} s (i686, under WOW64) then ${window[x64]%.*} s (x86_64), one"
-  echo "build's three services at a time; CPU from /proc/PID/stat (utime+stime) of the process"
+  echo "build's three services at a time, both locks on; CPU from /proc/PID/stat (utime+stime) of the process"
   echo "hosting each service ($host) and of its prefix's own"
   echo "wineserver; memory from /proc/PID/status and smaps_rollup of the hosting process."
   echo "Wine tick: $(tick_txt x64 ticks) ticks with sleeps counted instead of slept" \

@@ -74,14 +74,30 @@ Handle VolumeGuard::OpenIndex(int index) {
   return OpenVolume(path);
 }
 
-void VolumeGuard::LetterlessPass(SweepFlags flags, bool pause) {
+bool VolumeGuard::KnownLettered(const char16_t* name) const {
+  for (int i = 0; i < letteredCount_; ++i) {
+    if (std::u16string_view(lettered_[i]) == name) return true;
+  }
+  return false;
+}
+
+void VolumeGuard::LetterlessPass(SweepFlags flags, bool pause, std::uint32_t inUse) {
+  // Asking a volume for its paths is the dearest call of the once-a-second check; a volume seen
+  // with a letter is asked again only once the letters in use change.
+  if (inUse == 0 || inUse != letteredInUse_) letteredCount_ = 0;
+  letteredInUse_ = inUse;
   platform::Volumes& volumes = *platform::Current().volumes;
   char16_t name[platform::kVolumeNameSize];
   const platform::UniqueVolumeSearch search(
       volumes.FindFirstVolumeW(name, platform::kVolumeNameSize));
   if (!search.valid()) return;
   do {
-    if (!HasDriveLetter(name)) TakeLetterless(name, flags, pause);
+    if (KnownLettered(name)) continue;
+    if (!HasDriveLetter(name)) {
+      TakeLetterless(name, flags, pause);
+    } else if (inUse != 0 && letteredCount_ < kDriveCount) {
+      platform::StrCopy(lettered_[letteredCount_++], platform::kVolumeNameSize, name);
+    }
   } while (volumes.FindNextVolumeW(search.get(), name, platform::kVolumeNameSize) != 0);
 }
 

@@ -382,8 +382,8 @@ void VolumeGuard::KeepLocked() {
   // One call names the letters in use; only those not held are asked their type, so that an
   // idle machine pays for a few queries a second, not for all 26. When the call fails, every
   // letter is asked.
-  std::uint32_t inUse = platform::Current().volumes->GetLogicalDrives();
-  if (inUse == 0) inUse = ~0u;
+  const std::uint32_t listed = platform::Current().volumes->GetLogicalDrives();
+  const std::uint32_t inUse = listed != 0 ? listed : ~0u;
   for (int i = 0; i < kDriveCount; ++i) {
     if (((inUse >> i) & 1u) == 0 || lockTries_[i] >= kMaxLockTries || Held(i)) continue;
     const std::uint32_t type = platform::Current().volumes->GetDriveTypeW(DriveLetters[i]);
@@ -402,7 +402,7 @@ void VolumeGuard::KeepLocked() {
         break;
     }
   }
-  LetterlessPass(kSweepRemovable | kSweepOptical, false);
+  LetterlessPass(kSweepRemovable | kSweepOptical, false, listed);
 }
 
 void VolumeGuard::DropGone(std::uint32_t unitMask) {

@@ -136,7 +136,12 @@ class VolumeGuard {
   /// The letterless pass: every volume without a drive letter (found by FindFirstVolumeW, with no
   /// letter among GetVolumePathNamesForVolumeNameW's paths) that the flags select, the policy
   /// blocks and no slot holds is taken into the letterless table; pause: the take's 100 ms.
-  void LetterlessPass(SweepFlags flags, bool pause);
+  /// inUse: the letters in use (GetLogicalDrives) when the caller has them; a volume found with
+  /// a letter while the same letters were in use is not asked for its paths again. 0: every
+  /// volume is asked.
+  void LetterlessPass(SweepFlags flags, bool pause, std::uint32_t inUse = 0);
+  /// Whether the volume was found with a letter since the letters in use last changed.
+  [[nodiscard]] bool KnownLettered(const char16_t* name) const;
   /// Takes one letterless volume that the pass found.
   void TakeLetterless(const char16_t* name, SweepFlags flags, bool pause);
   /// The letterless slot holding that name, or -1.
@@ -163,6 +168,12 @@ class VolumeGuard {
   HandleKind letterlessKinds_[kLetterlessCount] = {};
   std::int32_t letterlessCount_ = kLetterlessCount;  ///< the table's Kind scans every slot
   bool letterlessFullLogged_ = false;
+  /// The volumes found with a drive letter while the letters in use were letteredInUse_. Only an
+  /// administrator moves a letter from one volume to another, so while the same letters are in
+  /// use these keep theirs; each has a letter of its own, hence at most 26.
+  char16_t lettered_[kDriveCount][platform::kVolumeNameSize] = {};
+  int letteredCount_ = 0;
+  std::uint32_t letteredInUse_ = 0;
   /// Whether the latest ClassifyArrival found room for its entry.
   bool arrivalRecorded_ = false;
   /// Failed takes of each letter since its last event.

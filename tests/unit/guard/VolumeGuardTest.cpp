@@ -260,24 +260,31 @@ TEST_F(VolumeGuardTest, WithNoDrivesEachPassOnlyAsksTheTypeOfEveryLetter) {
   }
 }
 
-// The once-a-second check asks the type of the letters in use that the guard does not hold;
-// when the letters in use cannot be had, of every letter it does not hold.
-TEST_F(VolumeGuardTest, OnceASecondCheckAsksOnlyTheLettersInUseItDoesNotHold) {
+// The once-a-second check asks the type of the letters in use that the guard does not hold, and
+// the paths of the volumes not yet seen with a letter while those letters were in use; when the
+// letters in use cannot be had, it asks every letter it does not hold and every volume.
+TEST_F(VolumeGuardTest, OnceASecondCheckAsksOnlyWhatMayHaveChanged) {
   AddDrive('C', platform::kDriveFixed, /*answersAta=*/true);
   AddDrive('E', platform::kDriveRemovable);
   AddDrive('F', platform::kDriveCdrom);
   SetFlags(true, true);
   g.LockSweep(0x11);
-  for (bool listFails : {false, true}) {
-    if (listFails) {
-      sim.core.FailCall(platform::sim::Fault::kGetLogicalDrives, platform::kErrorAccessDenied);
-    }
+  auto check = [&] {
     sim.core.ClearJournal();
     g.KeepLocked();
     std::string asked;
     for (const std::string& line : sim.core.JournalOf("GetDriveTypeW ")) asked += line[14];
-    EXPECT_EQ(asked, listFails ? "ABCDGHIJKLMNOPQRSTUVWXYZ" : "C") << listFails;
-  }
+    return asked + " " +
+           std::to_string(sim.core.JournalOf("GetVolumePathNamesForVolumeNameW ").size());
+  };
+  EXPECT_EQ(check(), "C 3") << "the first check";
+  EXPECT_EQ(check(), "C 0") << "the same letters in use";
+  AddDrive('K', platform::kDriveRemovable);
+  EXPECT_EQ(check(), "CK 4") << "a new letter, taken";
+  EXPECT_EQ(g.removableHandles[g.removableCount - 1], sim.volumes.Drive('K').lockedBy);
+  sim.core.FailCall(platform::sim::Fault::kGetLogicalDrives, platform::kErrorAccessDenied);
+  EXPECT_EQ(check(), "ABCDGHIJLMNOPQRSTUVWXYZ 4") << "no list of the letters in use";
+  EXPECT_EQ(check(), "ABCDGHIJLMNOPQRSTUVWXYZ 4");
   ExpectNoLeak();
 }
 

@@ -7,47 +7,33 @@ namespace platform::sim {
 
 namespace {
 
-class FatRules final : public SimFileSystem {
- public:
-  const char* Name() const override { return "FAT"; }
-  bool LocksAfterOwnDismount() const override { return true; }
-  bool DismountRespectsLock() const override { return false; }
-  bool LockDismounts() const override { return false; }
-};
-
-class NtfsRules final : public SimFileSystem {
- public:
-  const char* Name() const override { return "NTFS"; }
-  bool LocksAfterOwnDismount() const override { return true; }
-  bool DismountRespectsLock() const override { return true; }
-  bool LockDismounts() const override { return true; }
-};
-
-class CdfsRules final : public SimFileSystem {
- public:
-  const char* Name() const override { return "CDFS"; }
-  bool LocksAfterOwnDismount() const override { return false; }
-  bool DismountRespectsLock() const override { return false; }
-  bool LockDismounts() const override { return false; }
-};
+constexpr SimFileSystem kFat{.name = "FAT",
+                             .locksAfterOwnDismount = true,
+                             .dismountRespectsLock = false,
+                             .lockDismounts = false};
+constexpr SimFileSystem kNtfs{.name = "NTFS",
+                              .locksAfterOwnDismount = true,
+                              .dismountRespectsLock = true,
+                              .lockDismounts = true};
+constexpr SimFileSystem kCdfs{.name = "CDFS",
+                              .locksAfterOwnDismount = false,
+                              .dismountRespectsLock = false,
+                              .lockDismounts = false};
 
 }  // namespace
 
 const SimFileSystem& FileSystemOf(SimFs fs, std::uint32_t driveType) {
-  static const FatRules fat;
-  static const NtfsRules ntfs;
-  static const CdfsRules cdfs;
   switch (fs) {
     case SimFs::kNtfs:
-      return ntfs;
+      return kNtfs;
     case SimFs::kCdfs:
-      return cdfs;
+      return kCdfs;
     case SimFs::kByType:
-      return driveType == kDriveCdrom ? static_cast<const SimFileSystem&>(cdfs) : fat;
+      return driveType == kDriveCdrom ? kCdfs : kFat;
     case SimFs::kFat:
       break;
   }
-  return fat;
+  return kFat;
 }
 
 }  // namespace platform::sim

@@ -19,23 +19,20 @@ enum class SimFs : std::uint8_t {
 /// included, until they are closed); a dismount invalidates every other handle, and while the
 /// dismounting handle stays open every new open fails with ERROR_NOT_READY; once it is closed,
 /// the next access mounts the volume afresh.
-class SimFileSystem {
- public:
-  virtual ~SimFileSystem() = default;
-  /// "FAT", "NTFS", "CDFS".
-  [[nodiscard]] virtual const char* Name() const = 0;
+struct SimFileSystem {
+  const char* name;  ///< "FAT", "NTFS", "CDFS"
   /// Whether the handle that dismounted the volume may still lock it once every other handle is
   /// closed. FAT does not check the dismounted state; CDFS verifies the volume first and refuses.
-  [[nodiscard]] virtual bool LocksAfterOwnDismount() const = 0;
+  bool locksAfterOwnDismount;
   /// Whether a dismount is refused while another handle holds the lock (NTFS). FAT and CDFS
   /// always force the dismount.
-  [[nodiscard]] virtual bool DismountRespectsLock() const = 0;
+  bool dismountRespectsLock;
   /// Whether a granted lock leaves the volume dismounted (NTFS treats a locked volume as a
   /// dismounted one).
-  [[nodiscard]] virtual bool LockDismounts() const = 0;
+  bool lockDismounts;
 };
 
-/// The one rules object of each file system; kByType goes by the drive type.
+/// The rules of each file system; kByType goes by the drive type.
 const SimFileSystem& FileSystemOf(SimFs fs, std::uint32_t driveType);
 
 }  // namespace platform::sim

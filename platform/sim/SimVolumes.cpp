@@ -351,7 +351,7 @@ void SimVolumes::OnClose(Handle h) {
 
 std::uint32_t SimVolumes::Lock(Handle h, const VolumeOpen& open, SimDrive& d) {
   const SimFileSystem& fs = FileSystemOf(d.fileSystem, d.type);
-  if (d.dismountedBy == h ? !fs.LocksAfterOwnDismount() : !d.mounted) return kErrorNotReady;
+  if (d.dismountedBy == h ? !fs.locksAfterOwnDismount : !d.mounted) return kErrorNotReady;
   if (d.lockedBy != kNullHandle) return kErrorAccessDenied;
   if (int others = OtherOpens(open.letter, h); others > 0) {
     Note(open.letter, "lock refused (" + std::to_string(others) + " other handle" +
@@ -360,7 +360,7 @@ std::uint32_t SimVolumes::Lock(Handle h, const VolumeOpen& open, SimDrive& d) {
   }
   d.lockedBy = h;
   Note(open.letter, "locked");
-  if (fs.LockDismounts() && d.mounted) {
+  if (fs.lockDismounts && d.mounted) {
     d.mounted = false;
     d.dismountedBy = h;
   }
@@ -370,7 +370,7 @@ std::uint32_t SimVolumes::Lock(Handle h, const VolumeOpen& open, SimDrive& d) {
 std::uint32_t SimVolumes::Dismount(Handle h, const VolumeOpen& open, SimDrive& d) {
   const SimFileSystem& fs = FileSystemOf(d.fileSystem, d.type);
   if (!d.mounted && d.dismountedBy != h) return kErrorNotReady;
-  if (fs.DismountRespectsLock() && d.lockedBy != kNullHandle && d.lockedBy != h) {
+  if (fs.dismountRespectsLock && d.lockedBy != kNullHandle && d.lockedBy != h) {
     return kErrorAccessDenied;
   }
   if (d.mounted) {

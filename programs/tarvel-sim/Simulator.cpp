@@ -431,7 +431,7 @@ void Collect(platform::sim::SimMachine& sim, const Scenario& s,
     drive.mounted = d.mounted;
     drive.locked = d.lockedBy != platform::kNullHandle;
     drive.lockedBy = static_cast<std::uint64_t>(d.lockedBy);
-    drive.fileSystem = platform::sim::FileSystemOf(d.fileSystem, d.type).Name();
+    drive.fileSystem = platform::sim::FileSystemOf(d.fileSystem, d.type).name;
     drive.blockedKind = BlockedKind(sim, c);
     drive.openable = OpenableSpans(sim.volumes.ExposureLog(), c, sim.core.NowMs());
     for (const auto& [from, to] : drive.openable) drive.exposedMs += to - from;

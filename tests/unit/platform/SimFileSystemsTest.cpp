@@ -45,7 +45,7 @@ TEST_F(SimFileSystemsTest, LockAndDismountFollowEachFileSystem) {
                         {SimFs::kCdfs, kDriveCdrom, kErrorNotReady},
                         {SimFs::kByType, kDriveCdrom, kErrorNotReady}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(FileSystemOf(c.fs, c.type).Name());
+    SCOPED_TRACE(FileSystemOf(c.fs, c.type).name);
     SimDrive d{c.type, true};
     d.fileSystem = c.fs;
     m.volumes.SetDrive('E', d);

@@ -51,7 +51,7 @@ int VolumeGuard::LetterlessSlot(const char16_t* name) const {
 
 void VolumeGuard::DropLetterless(int slot) {
   Handle& h = letterlessHandles[slot];
-  if (h != kNullHandle && h != kInvalidHandleValue) platform::Current().threads->CloseHandle(h);
+  if (h != kNullHandle && h != kInvalidHandleValue) Threads().CloseHandle(h);
   h = kNullHandle;
   letterlessInfo_[slot] = SlotInfo{};
   letterlessNames_[slot][0] = 0;
@@ -103,10 +103,7 @@ void VolumeGuard::LetterlessPass(SweepFlags flags, bool pause, std::uint32_t inU
 
 void VolumeGuard::TakeLetterless(const char16_t* name, SweepFlags flags, bool pause) {
   int slot = LetterlessSlot(name);
-  if (slot >= 0 && letterlessHandles[slot] != kNullHandle &&
-      letterlessHandles[slot] != kInvalidHandleValue) {
-    return;  // held
-  }
+  if (slot >= 0 && Held(kDriveCount + slot)) return;
   const std::uint32_t type = platform::Current().volumes->GetDriveTypeW(name);
   if (slot >= 0 && internalType_[kDriveCount + slot] == type) return;  // found internal before
   HandleKind kind = kRemovableKind;
@@ -150,16 +147,14 @@ void VolumeGuard::TakeLetterless(const char16_t* name, SweepFlags flags, bool pa
   const Handle h = OpenIndex(index);
   Hold(table, slot, h, index);
   if (h == kInvalidHandleValue) {
-    LockFailed(index, platform::Current().threads->GetLastError());
+    LockFailed(index, Threads().GetLastError());
     letterlessHandles[slot] = kNullHandle;
     return;
   }
   if (type != platform::kDriveRemovable && type != platform::kDriveCdrom &&
       !IsRemovableKindDisk(type, h)) {
     internalType_[index] = type;
-    platform::Current().threads->CloseHandle(h);
-    letterlessHandles[slot] = kNullHandle;
-    letterlessInfo_[slot] = SlotInfo{};
+    CloseSlot(table, slot);
     return;
   }
   if (pause) {

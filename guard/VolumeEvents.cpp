@@ -20,10 +20,6 @@ namespace {
 
 constexpr std::uint32_t kArrivalPauseMs = 100;
 
-platform::Threads& Threads() {
-  return *platform::Current().threads;
-}
-
 std::atomic<RemovableReleaseHook> AfterRemovableRelease{nullptr};
 
 // The unit mask of a volume arrival broadcast. The broadcast is read field by field, each only

@@ -27,10 +27,6 @@ namespace {
 
 constexpr std::uint32_t kTakePauseMs = 100;
 
-platform::Threads& Threads() {
-  return *platform::Current().threads;
-}
-
 // Letter selection shared by both passes: RAM disks always take part, removable and fixed
 // drives with 0x01, optical drives with 0x10, everything else never.
 bool Selected(std::uint32_t type, SweepFlags flags) {
@@ -61,6 +57,10 @@ bool VolumeGuard::GetOpticalLock() const {
   return OpticalLock.load() != 0;
 }
 
+platform::Threads& VolumeGuard::Threads() {
+  return *platform::Current().threads;
+}
+
 void VolumeGuard::Pack(const Kind& k) {
   std::int32_t kept = 0;
   for (std::int32_t i = 0; i < k.count; ++i) {
@@ -85,21 +85,10 @@ bool VolumeGuard::MakeRoom(const Kind& k) {
   if (k.count < kDriveCount) return true;
   Pack(k);
   if (k.count == kDriveCount) {
-    std::int32_t kept = 0;
     for (std::int32_t i = 0; i < kDriveCount; ++i) {
-      if (!k.info[i].locked) {
-        Threads().CloseHandle(k.slots[i]);
-        continue;
-      }
-      k.slots[kept] = k.slots[i];
-      k.info[kept] = k.info[i];
-      ++kept;
+      if (!k.info[i].locked) CloseSlot(k, i);
     }
-    for (std::int32_t i = kept; i < kDriveCount; ++i) {
-      k.slots[i] = kNullHandle;
-      k.info[i] = SlotInfo{};
-    }
-    k.count = kept;
+    Pack(k);
   }
   return k.count < kDriveCount;
 }

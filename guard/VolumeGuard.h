@@ -10,6 +10,10 @@
 #include "platform/Types.h"
 #include "platform/Volumes.h"
 
+namespace platform {
+class Threads;
+}
+
 namespace guard {
 
 /// Bit set handed to the lock and release passes.
@@ -99,6 +103,8 @@ class VolumeGuard {
   platform::Handle letterlessHandles[kLetterlessCount] = {};
 
  private:
+  /// The current platform's threads area: sleeps, handles and the last error.
+  static platform::Threads& Threads();
   /// What the guard knows of the handle in one slot, for giving up slots when a kind runs out.
   struct SlotInfo {
     bool locked = false;   ///< its lock request succeeded and no later lock superseded it

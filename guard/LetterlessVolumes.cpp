@@ -32,7 +32,7 @@ bool HasDriveLetter(const char16_t* volumeName) {
   }
   for (const char16_t* p = paths; p < paths + kPathListSize && *p != 0;) {
     const std::u16string_view path(p);
-    if (path.size() == 3 && path[1] == u':' && path[2] == u'\\') return true;
+    if (IsDriveRoot(path)) return true;
     p += path.size() + 1;
   }
   return false;

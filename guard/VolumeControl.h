@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/Types.h"
 
@@ -27,6 +28,10 @@ void InitVolumePath(char16_t (&path)[kVolumePathSize]);
 void AppendDriveLetter(char16_t (&path)[kVolumePathSize], int index);
 /// Cuts the path back to the bare prefix, ready for the next letter of a pass.
 void CutVolumePath(char16_t (&path)[kVolumePathSize]);
+/// Whether one of GetVolumePathNamesForVolumeNameW's paths is a drive letter's root ("E:\").
+constexpr bool IsDriveRoot(std::u16string_view path) {
+  return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
+}
 
 /// Size of the ATA probe's input block (SENDCMDINPARAMS less its one-byte data buffer).
 inline constexpr std::uint32_t kProbeInputSize = 32;

@@ -280,9 +280,8 @@ void CheckVolumes(CheckState& state) {
   for (bool more = search.valid(); more;
        more = v.FindNextVolumeW(search.get(), name, platform::kVolumeNameSize) != 0) {
     const std::vector<std::u16string> paths = PathsOf(name);
-    const bool lettered = std::any_of(paths.begin(), paths.end(), [](const std::u16string& p) {
-      return p.size() == 3 && p[1] == u':' && p[2] == u'\\';
-    });
+    const bool lettered = std::any_of(
+        paths.begin(), paths.end(), [](const std::u16string& p) { return guard::IsDriveRoot(p); });
     if (lettered) continue;
     const std::u16string volume(name);
     Json folders = Json::Array();
